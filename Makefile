@@ -1,0 +1,38 @@
+# The two commands: `make demo` and `make test`. Both install what they need first.
+SHELL := /bin/bash
+PRESETS := native win32 win64
+CTEST_JOBS ?= 2
+
+.PHONY: all setup build test test-native test-win32 test-win64 demo bench format clean
+
+all: build
+
+setup:
+	@tools/setup-deps.sh
+
+build: setup
+	@for p in $(PRESETS); do \
+	  [ -f build/$$p/build.ninja ] || cmake --preset $$p || exit 1; \
+	  cmake --build --preset $$p || exit 1; \
+	done
+
+build-%: setup
+	@[ -f build/$*/build.ninja ] || cmake --preset $*
+	@cmake --build --preset $*
+
+test: build
+	ctest --preset native -j$(CTEST_JOBS)
+	ctest --preset win32
+	tools/with-wine.sh ctest --preset win64 -j$(CTEST_JOBS)
+
+demo: build-win64
+	tools/demo.sh
+
+bench: build-native build-win64
+	tools/bench.sh
+
+format:
+	@git ls-files '*.cpp' '*.h' '*.c' | xargs clang-format -i
+
+clean:
+	rm -rf build

@@ -1,0 +1,82 @@
+# Build-wide settings shared by the three builds (native, win32, win64).
+set(KOBA_ROOT ${CMAKE_SOURCE_DIR})
+
+if(WIN32)
+  set(KOBA_WINDOWS ON)
+  if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+    set(KOBA_WIN64 ON)
+  endif()
+  # Windows 7 API level; Unicode by default; no min/max macros.
+  add_compile_definitions(_WIN32_WINNT=0x0601 WINVER=0x0601 UNICODE _UNICODE NOMINMAX
+                          WIN32_LEAN_AND_MEAN)
+  # Tests run only where the binaries can: the win64 build, under Wine.
+  if(NOT KOBA_WIN64)
+    set(KOBA_RUN_PE_TESTS OFF)
+  else()
+    set(KOBA_RUN_PE_TESTS ON)
+  endif()
+else()
+  set(KOBA_NATIVE ON)
+  option(KOBA_SANITIZE "Build with AddressSanitizer and UndefinedBehaviorSanitizer" ON)
+  option(KOBA_FUZZ "Build the libFuzzer targets (clang only)" ON)
+  if(KOBA_SANITIZE)
+    add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer
+                        -fno-sanitize-recover=undefined
+                        -fsanitize-ignorelist=${CMAKE_SOURCE_DIR}/cmake/ubsan-ignore.txt)
+    add_link_options(-fsanitize=address,undefined)
+  endif()
+endif()
+
+add_compile_options(-Wall -Wextra -Wshadow -Wno-unknown-pragmas)
+if(KOBA_WERROR)
+  add_compile_options(-Werror)
+endif()
+
+# Header-only libraries from Debian's packages. The cross compilers must not see the rest of
+# /usr/include, so each one is exposed through a directory of its own in the build tree.
+set(KOBA_THIRDPARTY_INCLUDE ${CMAKE_BINARY_DIR}/thirdparty/include)
+file(MAKE_DIRECTORY ${KOBA_THIRDPARTY_INCLUDE})
+foreach(item rapidjson SimpleIni.h)
+  if(NOT EXISTS /usr/include/${item})
+    message(FATAL_ERROR "/usr/include/${item} is missing: run tools/setup-deps.sh")
+  endif()
+  file(CREATE_LINK /usr/include/${item} ${KOBA_THIRDPARTY_INCLUDE}/${item} SYMBOLIC)
+endforeach()
+add_library(rapidjson INTERFACE)
+target_include_directories(rapidjson SYSTEM INTERFACE ${KOBA_THIRDPARTY_INCLUDE})
+# std::string support, 64-bit size types off: the defaults of the 1.x series.
+target_compile_definitions(rapidjson INTERFACE RAPIDJSON_HAS_STDSTRING=1)
+add_library(simpleini INTERFACE)
+target_include_directories(simpleini SYSTEM INTERFACE ${KOBA_THIRDPARTY_INCLUDE})
+
+# GoogleTest: Debian's build natively; cross-built from Debian's sources for Windows.
+if(KOBA_NATIVE)
+  find_package(GTest REQUIRED)
+  set(KOBA_GTEST GTest::gtest_main)
+  set(KOBA_GMOCK GTest::gmock)
+elseif(KOBA_RUN_PE_TESTS OR KOBA_BUILD_PE_TESTS)
+  set(BUILD_GMOCK ON CACHE BOOL "" FORCE)
+  set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+  add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+  set(KOBA_GTEST gtest_main)
+  set(KOBA_GMOCK gmock)
+endif()
+
+# koba_test(NAME SOURCES... LIBS ...): a GoogleTest program registered with CTest. In the win64
+# build CTest runs it through the Wine emulator of the toolchain.
+function(koba_test name)
+  cmake_parse_arguments(T "" "" "SOURCES;LIBS;LABELS" ${ARGN})
+  add_executable(${name} ${T_SOURCES})
+  target_link_libraries(${name} PRIVATE ${T_LIBS} ${KOBA_GTEST})
+  add_test(NAME ${name} COMMAND ${name})
+  if(T_LABELS)
+    set_tests_properties(${name} PROPERTIES LABELS "${T_LABELS}")
+  endif()
+endfunction()
+
+# PE checks of the win32 build: the deliverables are produced with the right machine and
+# subsystem. Run with objdump; nothing 32-bit is executed here.
+function(koba_pe_check target machine subsystem)
+  add_test(NAME pe_${target}
+           COMMAND ${KOBA_ROOT}/tools/check-pe.sh $<TARGET_FILE:${target}> ${machine} ${subsystem})
+endfunction()

@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# Runs a command inside a fresh test environment: a new private Wine prefix, its persistent
+# server and an Xvfb display of its own; all three are removed again when the command ends.
+#   tools/with-wine.sh ctest --test-dir build/win64 -R host_stdio
+set -u
+source "$(dirname "$0")/wine-env.sh"
+
+case "$WINEPREFIX" in
+  "$KOBA_ROOT"/build/*) rm -rf "$WINEPREFIX" ;;
+esac
+
+xvfb_pid=""
+cleanup() {
+  wine_stop_server
+  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
+  wait 2>/dev/null
+}
+trap cleanup EXIT
+
+if [ -z "${KOBA_KEEP_DISPLAY:-}" ] || [ -z "${DISPLAY:-}" ]; then
+  fifo=$(mktemp -u)
+  mkfifo "$fifo"
+  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$fifo" >/dev/null 2>&1 &
+  xvfb_pid=$!
+  read -r -t 20 display_no <"$fifo" || { echo "with-wine: Xvfb did not start" >&2; exit 1; }
+  rm -f "$fifo"
+  export DISPLAY=":$display_no"
+fi
+
+wine_ensure_prefix
+wine_start_server
+"$@"
