@@ -28,7 +28,7 @@ test: build
 demo: build-win64
 	tools/demo.sh
 
-bench: build-native build-win64
+bench: build-native-release build-win64
 	tools/bench.sh
 
 format:

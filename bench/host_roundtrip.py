@@ -1,0 +1,64 @@
+"""Round trips and start-up of the native-messaging host under Wine, beside a minimal echo host
+over the same pipes under the same Wine. Prints the figures and their ratios."""
+import os
+import statistics
+import sys
+import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "tools", "pylib"))
+import nmhost  # noqa: E402
+
+REQUEST = {"type": "IsExtensionOK", "tabID": 1}
+
+
+def round_trips(exe, count):
+    host = nmhost.Host(exe)
+    try:
+        host.request(REQUEST)  # started and warm
+        samples = []
+        for _ in range(count):
+            t0 = time.perf_counter()
+            host.send(REQUEST)
+            host.receive()
+            samples.append(time.perf_counter() - t0)
+        host.close()
+    finally:
+        host.kill()
+    return samples
+
+
+def start_ups(exe, count):
+    samples = []
+    for _ in range(count):
+        t0 = time.perf_counter()
+        host = nmhost.Host(exe)
+        try:
+            host.send(REQUEST)
+            host.receive()
+            samples.append(time.perf_counter() - t0)
+            host.close()
+        finally:
+            host.kill()
+    return samples
+
+
+def describe(samples):
+    ms = sorted(s * 1000 for s in samples)
+    return "median %.3f ms, p90 %.3f ms" % (statistics.median(ms), ms[int(len(ms) * 0.9)])
+
+
+def main():
+    host_exe, echo_exe = sys.argv[1], sys.argv[2]
+    trips, starts = 2000, 20
+    rows = {}
+    for name, exe in (("host", host_exe), ("echo", echo_exe)):
+        rows[name] = (round_trips(exe, trips), start_ups(exe, starts))
+        print("%-5s round trip (%d): %s; start-up to first reply (%d): %s"
+              % (name, trips, describe(rows[name][0]), starts, describe(rows[name][1])))
+    for i, what in enumerate(("round trip", "start-up")):
+        ratio = statistics.median(rows["host"][i]) / statistics.median(rows["echo"][i])
+        print("ratio host/echo, %s: %.2f" % (what, ratio))
+
+
+if __name__ == "__main__":
+    main()
