@@ -27,9 +27,14 @@ wine_ensure_prefix() {
 }
 
 # A persistent server keeps process start-up at ~0.06 s and keeps services alive between
-# processes. It ends by itself a while after the last client, or with wine_stop_server.
+# processes. It ends by itself a while after the last client, or with wine_stop_server. When
+# the server is new, the prefix's system processes (services, explorer) are started here with
+# no output attached: started by a test they would inherit its pipes and hold them open until
+# the server ends, so the harness would wait for them.
 wine_start_server() {
-  "$WINESERVER" -p120 >/dev/null 2>&1 || true
+  if "$WINESERVER" -p120 >/dev/null 2>&1; then
+    "$WINE" cmd /c exit </dev/null >/dev/null 2>&1 || true
+  fi
 }
 
 wine_stop_server() {
