@@ -12,18 +12,14 @@ REQUEST = {"type": "IsExtensionOK", "tabID": 1}
 
 
 def round_trips(exe, count):
-    host = nmhost.Host(exe)
-    try:
+    samples = []
+    with nmhost.Host(exe) as host:
         host.request(REQUEST)  # started and warm
-        samples = []
         for _ in range(count):
             t0 = time.perf_counter()
-            host.send(REQUEST)
-            host.receive()
+            host.request(REQUEST)
             samples.append(time.perf_counter() - t0)
         host.close()
-    finally:
-        host.kill()
     return samples
 
 
@@ -31,14 +27,10 @@ def start_ups(exe, count):
     samples = []
     for _ in range(count):
         t0 = time.perf_counter()
-        host = nmhost.Host(exe)
-        try:
-            host.send(REQUEST)
-            host.receive()
+        with nmhost.Host(exe) as host:
+            host.request(REQUEST)
             samples.append(time.perf_counter() - t0)
             host.close()
-        finally:
-            host.kill()
     return samples
 
 

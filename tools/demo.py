@@ -50,16 +50,13 @@ def main():
         ("A request without a type", {"tabID": 3}),
         ("Not JSON at all", "this is not json"),
     ]
-    session = nmhost.Host(host)
-    with open(os.path.join(OUT, "transcript.txt"), "w") as transcript:
-        try:
-            for title, request in steps:
-                session.send(request)
-                show(transcript, title, json.dumps(request) if isinstance(request, dict)
-                     else repr(request), [session.receive()])
-            _, status = session.close()
-        finally:
-            session.kill()
+    with open(os.path.join(OUT, "transcript.txt"), "w") as transcript, \
+            nmhost.Host(host) as session:
+        for title, request in steps:
+            session.send(request)
+            show(transcript, title, json.dumps(request) if isinstance(request, dict)
+                 else repr(request), [session.receive()])
+        _, status = session.close()
         signed = status - 256 if status > 127 else status
         ended = "Input closed: the host ended with exit status %d." % signed
         print(ended)

@@ -51,9 +51,9 @@ class HostStdio(unittest.TestCase):
                 self.check(data, replies)
 
     def test_exact_first_frame_bytes(self):
-        host = nmhost.Host(HOST)
-        host.send_raw(struct.pack("<I", 0x18) + b'{"type":"IsExtensionOK"}')
-        out, status = host.close()
+        with nmhost.Host(HOST) as host:
+            host.send_raw(struct.pack("<I", 0x18) + b'{"type":"IsExtensionOK"}')
+            out, status = host.close()
         self.assertEqual(out, struct.pack("<I", len(ok())) + ok())
         self.assertEqual(status, EXIT_MINUS_ONE)
 
@@ -70,15 +70,12 @@ class HostStdio(unittest.TestCase):
             self.assertEqual([len(r) for r in got], [target])
 
     def test_replies_arrive_while_input_stays_open(self):
-        host = nmhost.Host(HOST)
-        try:
+        with nmhost.Host(HOST) as host:
             for tab in (1, 2, 3):
                 self.assertEqual(host.request({"type": "IsExtensionOK", "tabID": tab}),
                                  json.loads(ok(tab)))
             out, status = host.close()
             self.assertEqual((out, status), (b"", EXIT_MINUS_ONE))
-        finally:
-            host.kill()
 
     def test_oversized_frame_keeps_the_stream_in_step(self):
         big = 64 * 1024 * 1024 + 1

@@ -95,6 +95,12 @@ class Host:
             self.proc.kill()
             self.proc.wait()
 
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.kill()
+
 
 def run_host(exe, data, timeout=60):
     """Feeds `data` to a fresh host, closes its input; returns (reply texts, exit status)."""
