@@ -221,6 +221,7 @@ void WriteKey(Writer& w, const Key& k) {
   w.EndArray();
   Put(w, "default_press", k.default_press);
   Put(w, "last_display", k.last_display);
+  PutBool(w, "sm2_za", k.sm2_za);
   w.Key("faults");
   w.StartArray();
   for (const Fault& f : k.faults) {
@@ -319,6 +320,7 @@ Key ReadKey(const Value& o) {
   }
   k.default_press = GetStr(o, "default_press", k.default_press);
   k.last_display = GetStr(o, "last_display");
+  k.sm2_za = GetBool(o, "sm2_za");
   if (const Value* a = GetArray(o, "faults")) {
     for (const Value& e : a->GetArray()) {
       Fault f;

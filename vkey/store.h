@@ -90,6 +90,10 @@ struct Key {
   std::vector<std::string> presses;
   std::string default_press = "confirm";
   std::string last_display;  // the transaction text the key showed last
+  // SM2 record signatures: false signs e = SM3(record), which PKCS#7 signed data without
+  // signed attributes carries and OpenSSL's cms/smime verify; true signs e = SM3(ZA || record)
+  // with the default identifier.
+  bool sm2_za = false;
   std::vector<Fault> faults;
   Bytes scsi_response;  // the answer to the last APDU sent through the SCSI side
 

@@ -30,6 +30,7 @@ const char kUsage[] =
     "                                     language-mask, charset-flags, text-encoding, admin,\n"
     "                                     admin-info, device-value, identifier, usb-mode,\n"
     "                                     display-flags, total-size, free-size, default-press,\n"
+    "                                     sm2-za (1: SM2 record signatures over SM3(ZA || M)),\n"
     "                                     admin-key-list HEX[,HEX..], user-key-list "
     "TEXT[||TEXT..]\n"
     "  genkey SERIAL CONTAINER ALG [--spec 1|2] [--kind N]   ALG: rsa1024, rsa2048, sm2;\n"
@@ -226,6 +227,12 @@ std::string SetField(Store& store, Key& k, const std::string& field, const std::
     return need_number(&k.total_size, 0xFFFFFFFF);
   if (field == "free-size")
     return need_number(&k.free_size, 0xFFFFFFFF);
+  if (field == "sm2-za") {
+    if (!numeric || n > 1)
+      return "sm2-za is 0 or 1";
+    k.sm2_za = n == 1;
+    return "";
+  }
   if (field == "default-press") {
     if (!IsValidPress(value) || value.rfind("pending", 0) == 0)
       return "bad default press";
