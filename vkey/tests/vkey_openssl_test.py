@@ -140,7 +140,7 @@ class VirtualKey(unittest.TestCase):
                                "c-sm2": ("3", "2", True)})
         end = openssl("x509", "-in", expired, "-noout", "-checkend", "0")
         self.assertNotEqual(end.returncode, 0, "the old certificate is expired")
-        self.assertNotIn(PIN, s.run("show", "LAYOUT01"), "show leaves the PIN out")
+        self.assertIn('"pin":""', s.run("show", "LAYOUT01"), "show leaves the PIN out")
         s.run("remove", "LAYOUT01")
 
     def test_button_presses(self):
