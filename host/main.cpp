@@ -9,7 +9,8 @@
 #include "loop.h"
 
 int main() {
-  const koba::host::ActionTable table = koba::host::BuildActionTable();
+  koba::core::TokenCore core;
+  const koba::host::ActionTable table = koba::host::BuildActionTable(core, koba::csp::SystemCsp());
   // Every byte of a frame reaches the browser at once, and no CR/LF translation touches the
   // length bytes or the payload.
   std::setvbuf(stdout, nullptr, _IONBF, 0);

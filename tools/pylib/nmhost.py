@@ -39,9 +39,9 @@ def split_frames(data):
 class Host:
     """A running host process; `exe` is the Windows program, run through tools/wine-run."""
 
-    def __init__(self, exe, args=()):
+    def __init__(self, exe, args=(), env=None):
         self.proc = subprocess.Popen([WINE_RUN, exe, *args], stdin=subprocess.PIPE,
-                                     stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+                                     stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, env=env)
 
     def send(self, payload):
         self.proc.stdin.write(frame(payload))
