@@ -2,31 +2,16 @@
 does, printing what goes over the wire. Run through `make demo`."""
 import json
 import os
-import shutil
-import subprocess
 import sys
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "pylib"))
+import install  # noqa: E402
 import nmhost  # noqa: E402
 
 ROOT = nmhost.ROOT
 BUILD = os.path.join(ROOT, "build", "win64")
 OUT = os.path.join(ROOT, "build", "demo")
-INSTALL_DIR = r"C:\Program Files\KOBA"
 HOST_EXE = "koba.chrome.KVN.NativeHost.exe"
-
-
-def unix_path(windows_path):
-    out = subprocess.run([nmhost.WINE_RUN, "winepath", "-u", windows_path],
-                         stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True, check=True)
-    return out.stdout.strip()
-
-
-def install():
-    target = unix_path(INSTALL_DIR)
-    os.makedirs(target, exist_ok=True)
-    shutil.copy2(os.path.join(BUILD, "host", HOST_EXE), target)
-    return os.path.join(target, HOST_EXE)
 
 
 def show(transcript, title, request, replies):
@@ -42,8 +27,10 @@ def show(transcript, title, request, replies):
 
 def main():
     os.makedirs(OUT, exist_ok=True)
-    host = install()
-    print("Installed %s into %s (prefix %s)\n" % (HOST_EXE, INSTALL_DIR, os.environ["WINEPREFIX"]))
+    folder = install.install(BUILD)
+    host = os.path.join(folder, HOST_EXE)
+    print("Installed the system into %s (prefix %s)\n" % (
+        "C:\\" + "\\".join(install.INSTALL_DIR), os.environ["WINEPREFIX"]))
     steps = [
         ("Is the extension's host there?", {"type": "IsExtensionOK", "tabID": 1}),
         ("An action this host does not offer", {"type": "GetSomethingElse", "tabID": 2}),
