@@ -2,7 +2,6 @@
 Wine, against virtual keys laid out with `vkey` and certified by an OpenSSL test CA."""
 import base64
 import os
-import shutil
 import subprocess
 import sys
 import tempfile
@@ -150,14 +149,6 @@ class HostQueries(unittest.TestCase):
         self.assertEqual(self.ask({"type": "ClearSSLState", "tabID": 9}), [0])
 
 
-def install_libraries(build_dir):
-    """Puts the virtual key's libraries where the system looks for them: the system folder."""
-    system32 = os.path.join(os.environ["WINEPREFIX"], "drive_c", "windows", "system32")
-    for name in ("Q2Token_koba.dll", "Q2CSP_KOBA.dll"):
-        shutil.copy2(os.path.join(build_dir, "vkey", name), system32)
-
-
 if __name__ == "__main__":
     HOST, VKEY = sys.argv.pop(1), sys.argv.pop(1)
-    install_libraries(os.path.dirname(os.path.dirname(HOST)))
     unittest.main(verbosity=2)
