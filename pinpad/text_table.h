@@ -59,6 +59,9 @@ class TextTable {
   TextTable(const TextTable&) = delete;
   TextTable& operator=(const TextTable&) = delete;
 
+  // The token functions used by later loads; the caller keeps them valid while it loads.
+  void SetTokenAlg(TokenAlg alg) { alg_ = alg; }
+
   // Re-reads the install path and machine language and loads the machine language's file.
   void ReloadSettings();
   // Loads the file of a language (0: the machine language); a forcing select makes every later

@@ -8,13 +8,11 @@
 #include "gate.h"
 #include "indicator_logic.h"
 #include "pinpad_api.h"
+#include "pinpad_texts.h"
 
 using namespace VKey;
 
 namespace {
-
-// Mode of the last Pinpad_Param call; mode 1 marks the host as a browser.
-uint32_t g_lastParamMode = 0;
 
 bool IsWindows2000() {
   using RtlGetVersionFn = LONG(WINAPI*)(OSVERSIONINFOW*);
@@ -63,7 +61,8 @@ uint32_t KOBA_PINPAD_CALL Pinpad_Indicator(uint32_t /*reserved*/, void* tokenFun
   if (!GateOpen()) {
     return PINPAD_E_FAILED;
   }
-  if (ShouldMarkBrowserHost(IsWindows2000(), g_lastParamMode, ExecutablePath())) {
+  if (ShouldMarkBrowserHost(IsWindows2000(), PinpadTexts::Get().lastForcingMode(),
+                            ExecutablePath())) {
     param->flags |= kBrowserHostFlags;
   }
   // The PIN dialogs are not part of this build: the dialog cannot start.
@@ -105,13 +104,9 @@ uint32_t KOBA_PINPAD_CALL Pinpad_VerifyData(uint32_t /*utf8*/, const char* /*doc
 
 uint32_t KOBA_PINPAD_CALL Pinpad_Param(uint32_t* language, uint32_t mode) {
   if (language == nullptr) {
-    return static_cast<uint32_t>(-1);
+    return PINPAD_E_FAILED;
   }
-  if (mode != 0) {
-    g_lastParamMode = mode;
-  }
-  // The language files cannot be read until the token library is bound.
-  return static_cast<uint32_t>(-1);
+  return PinpadTexts::Get().Param(*language, mode);
 }
 
 uint32_t KOBA_PINPAD_CALL Pinpad_GetKeyInfo(uint32_t) {
