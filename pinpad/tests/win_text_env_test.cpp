@@ -172,6 +172,38 @@ TEST_F(WinTextEnvTest, FilesAreReadWholeOrNotAtAll) {
   EXPECT_EQ(env.ReadFile("\xff\xfe", &bytes), ERROR_INVALID_NAME);
 }
 
+// The plain language files are read by the tray monitor and the launcher with the platform's
+// INI reader, in any ANSI code page.
+TEST(PlainLanguageFiles, PlatformIniReaderReadsEveryLanguage) {
+  std::wstring folder = L"Z:" + Widen(KOBA_LANGS_DIR);
+  for (auto& c : folder) {
+    c = c == L'/' ? L'\\' : c;
+  }
+  const struct {
+    const wchar_t* file;
+    const wchar_t* key;
+    std::wstring expected;
+  } cases[] = {
+      {L"2052.ini", L"Tray_Title", L"USB Key监控"},
+      {L"1028.ini", L"STR_ID_USER_TOOL_DESC", L"USB Key管理工具"},
+      {L"1033.ini", L"TrayTip02", L"Your USB key has been removed."},
+      {L"1049.ini", L"Tray_Title", L"Монитор USB-ключа"},
+  };
+  for (const auto& c : cases) {
+    wchar_t text[256] = {};
+    const DWORD n =
+        GetPrivateProfileStringW(L"TEXT", c.key, L"", text, 256, (folder + L"\\" + c.file).c_str());
+    EXPECT_EQ(std::wstring(text, n), c.expected) << c.key;
+  }
+  for (const wchar_t* file : {L"1025.ini", L"1054.ini", L"1041.ini", L"1042.ini", L"1087.ini"}) {
+    wchar_t text[256] = {};
+    EXPECT_GT(GetPrivateProfileStringW(L"TEXT", L"TrayTip01", L"", text, 256,
+                                       (folder + L"\\" + file).c_str()),
+              0u)
+        << file;
+  }
+}
+
 TEST(TokenLibraryPath, SystemFolderOfThisProcess) {
   wchar_t windows[MAX_PATH];
   const UINT n = GetSystemWindowsDirectoryW(windows, MAX_PATH);
