@@ -80,8 +80,12 @@ def crlf_bytes(path):
 
 
 def encipher(data, key_hex):
-    result = subprocess.run([os.environ.get("OPENSSL", "openssl"), "enc", "-des-ede-ecb", "-e", "-nosalt", "-K", key_hex],
-                            input=data, capture_output=True, check=False)
+    openssl = os.environ.get("OPENSSL", "openssl")
+    try:
+        result = subprocess.run([openssl, "enc", "-des-ede-ecb", "-e", "-nosalt", "-K", key_hex],
+                                input=data, capture_output=True, check=False)
+    except OSError as e:
+        fail(f"{openssl}: {e}")
     if result.returncode != 0:
         fail(f"openssl: {result.stderr.decode(errors='replace').strip()}")
     return result.stdout
