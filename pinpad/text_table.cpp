@@ -54,11 +54,11 @@ std::u16string FormatWith(std::u16string_view format, const std::vector<TextArg>
       out.push_back(c);
       continue;
     }
-    const char16_t spec = format[i + 1];
-    if (spec == u'%') {
+    const char16_t conversion = format[i + 1];
+    if (conversion == u'%') {
       out.push_back(u'%');
       ++i;
-    } else if (spec == u's' || spec == u'd') {
+    } else if (conversion == u's' || conversion == u'd') {
       if (next < args.size()) {
         if (const auto* s = std::get_if<std::u16string>(&args[next])) {
           out += *s;
