@@ -14,7 +14,7 @@ extern "C" {
 // ALG_Digest(data, length, out, algorithm): writes the digest of data to out and returns its
 // length in bytes; zero or negative on failure. Algorithm 2 is SHA-1 (20 bytes).
 typedef int(KOBA_TOKEN_CALL* ALG_Digest_t)(const unsigned char* data, unsigned int length,
-                                           unsigned char* out, unsigned int algorithm);
+                                           unsigned char* out, int algorithm);
 
 // ALG_DesDecrypt(data, length, capacity, key, keyLength, mode): deciphers data in place inside a
 // buffer of capacity bytes and returns the plain length; zero on failure. Mode 0x80000006 with a
@@ -27,7 +27,7 @@ typedef unsigned int(KOBA_TOKEN_CALL* ALG_DesDecrypt_t)(unsigned char* data, uns
 
 namespace VKey {
 
-constexpr unsigned int kAlgDigestSha1 = 2;
+constexpr int kAlgDigestSha1 = 2;
 constexpr int kAlgDigestSha1Length = 20;
 constexpr unsigned int kAlgDesEde2EcbUnpad = 0x80000006;
 constexpr unsigned int kLangKeyLength = 16;

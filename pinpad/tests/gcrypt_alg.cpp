@@ -31,7 +31,7 @@ bool Ready() {
 }  // namespace
 
 int KOBA_TOKEN_CALL GcryptDigest(const unsigned char* data, unsigned int length, unsigned char* out,
-                                 unsigned int algorithm) {
+                                 int algorithm) {
   if (!Ready() || algorithm != kAlgDigestSha1 || data == nullptr || out == nullptr) {
     return 0;
   }

@@ -6,7 +6,7 @@
 namespace VKey::test {
 
 int KOBA_TOKEN_CALL GcryptDigest(const unsigned char* data, unsigned int length, unsigned char* out,
-                                 unsigned int algorithm);
+                                 int algorithm);
 unsigned int KOBA_TOKEN_CALL GcryptDesDecrypt(unsigned char* data, unsigned int length,
                                               unsigned int capacity, const unsigned char* key,
                                               unsigned int keyLength, unsigned int mode);
