@@ -1,0 +1,132 @@
+// The exports of Q2Pinpad_KOBA. Every export checks its arguments before anything else and
+// answers bad input with the status its callers expect.
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+
+#include "gate.h"
+#include "indicator_logic.h"
+#include "pinpad_api.h"
+#include "pinpad_texts.h"
+
+using namespace VKey;
+
+namespace {
+
+bool IsWindows2000() {
+  using RtlGetVersionFn = LONG(WINAPI*)(OSVERSIONINFOW*);
+  OSVERSIONINFOW info{};
+  info.dwOSVersionInfoSize = sizeof info;
+  const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+  const auto getVersion = ntdll ? reinterpret_cast<RtlGetVersionFn>(reinterpret_cast<void*>(
+                                      GetProcAddress(ntdll, "RtlGetVersion")))
+                                : nullptr;
+  if (getVersion == nullptr || getVersion(&info) != 0) {
+    return false;
+  }
+  return info.dwPlatformId == VER_PLATFORM_WIN32_NT && info.dwMajorVersion == 5 &&
+         info.dwMinorVersion == 0;
+}
+
+std::u16string ExecutablePath() {
+  std::wstring path(MAX_PATH, L'\0');
+  while (true) {
+    const DWORD n = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+    if (n == 0) {
+      return {};
+    }
+    if (n < path.size()) {
+      path.resize(n);
+      break;
+    }
+    path.resize(path.size() * 2);
+  }
+  return std::u16string(path.begin(), path.end());
+}
+
+bool ValidBlock(const PinpadParam* param) {
+  return param != nullptr && param->size == sizeof(PinpadParam);
+}
+
+}  // namespace
+
+extern "C" {
+
+uint32_t KOBA_PINPAD_CALL Pinpad_Indicator(uint32_t /*reserved*/, void* tokenFunction,
+                                           uint32_t /*keyInfo*/, PinpadParam* param) {
+  if (!ValidBlock(param) || tokenFunction == nullptr || !IsPinUseType(param->useType)) {
+    return PINPAD_E_FAILED;
+  }
+  if (!GateOpen()) {
+    return PINPAD_E_FAILED;
+  }
+  if (ShouldMarkBrowserHost(IsWindows2000(), PinpadTexts::Get().lastForcingMode(),
+                            ExecutablePath())) {
+    param->flags |= kBrowserHostFlags;
+  }
+  // The PIN dialogs are not part of this build: the dialog cannot start.
+  return PINPAD_E_FAILED;
+}
+
+uint32_t KOBA_PINPAD_CALL Pinpad_ShowDialog(uint32_t type, void* record) {
+  if (record == nullptr) {
+    return PINPAD_E_FAILED;
+  }
+  if (type == 5) {
+    const auto* handle = static_cast<const GenKeyWaitHandle*>(record);
+    if (handle->magic == kGenKeyWaitMagic && handle->threadHandle == 0) {
+      return PINPAD_E_FAILED;
+    }
+  }
+  // Types 3 and 4 and unknown types fail; the dialogs of the others are not part of this build.
+  return PINPAD_E_FAILED;
+}
+
+uint32_t KOBA_PINPAD_CALL Pinpad_CreateKeyEx(void* /*context*/, void* callback, void* /*reserved*/,
+                                             PinpadParam* param, uint32_t kind) {
+  if (callback == nullptr || !ValidBlock(param) ||
+      (kind != kCreateKindDeviceConfirm && kind != kCreateKindSignDisplay)) {
+    return PINPAD_E_FAILED;
+  }
+  if (!GateOpen()) {
+    return PINPAD_E_FAILED;
+  }
+  // The device dialogs are not part of this build: the dialog cannot start.
+  return PINPAD_E_FAILED;
+}
+
+uint32_t KOBA_PINPAD_CALL Pinpad_VerifyData(uint32_t /*utf8*/, const char* /*document*/,
+                                            uint32_t /*length*/) {
+  // Without the document reader no document is acceptable.
+  return 0;
+}
+
+uint32_t KOBA_PINPAD_CALL Pinpad_Param(uint32_t* language, uint32_t mode) {
+  if (language == nullptr) {
+    return PINPAD_E_FAILED;
+  }
+  return PinpadTexts::Get().Param(*language, mode);
+}
+
+uint32_t KOBA_PINPAD_CALL Pinpad_GetKeyInfo(uint32_t) {
+  return 0;
+}
+
+uint32_t KOBA_PINPAD_CALL Pinpad_CreateKey(uint32_t, uint32_t, uint32_t, uint32_t) {
+  return PINPAD_E_FAILED;
+}
+
+uint32_t KOBA_PINPAD_CALL Pinpad_MLGetText(uint32_t, uint32_t, uint32_t, uint32_t) {
+  return 0;
+}
+
+uint32_t KOBA_PINPAD_CALL Pinpad_MLChangeDlgRes(uint32_t, uint32_t) {
+  return 0;
+}
+
+uint32_t KOBA_PINPAD_CALL ToolsShowInit(HWND /*owner*/) {
+  return 0;
+}
+
+}  // extern "C"
