@@ -6,27 +6,24 @@
 
 namespace koba::core {
 
-using pinpad::PinpadParam;
+using VKey::PinpadParam;
 
 void PrepareBlock(PinpadParam* block) {
-  std::memset(block->bytes, 0, sizeof block->bytes);
-  block->SetU32(PinpadParam::kOffSize, PinpadParam::kSize);
-  block->bytes[PinpadParam::kOffStyle] = 7;
-  block->SetU32(PinpadParam::kOffPollPeriod, 500);
+  std::memset(block, 0, sizeof *block);
+  block->size = sizeof *block;
+  block->param0E = 7;
+  block->pollPeriodMs = 500;
 }
 
 void FillPinEntry(PinpadParam* block, uint32_t slot, uint32_t use_type) {
-  block->SetU32(PinpadParam::kOffDevice, slot | token::kTokenHandleFlag);
-  block->SetU32(PinpadParam::kOffPinType, use_type == pinpad::kUseInitDevice ? 0 : 2);
-  block->bytes[PinpadParam::kOffMinLength] = 6;
-  block->bytes[PinpadParam::kOffMaxLength] = 30;
-  block->SetU32(PinpadParam::kOffFlags,
-                block->U32(PinpadParam::kOffFlags) | PinpadParam::kFlagCaller);
-  block->SetU32(PinpadParam::kOffUseType, use_type);
-  if (block->bytes[PinpadParam::kOffWidth] == 0)
-    block->bytes[PinpadParam::kOffWidth] = 32;
-  if (block->bytes[PinpadParam::kOffHeight] == 0)
-    block->bytes[PinpadParam::kOffHeight] = 28;
+  block->deviceHandle = slot | token::kTokenHandleFlag;
+  block->pinType = use_type == VKey::PAD_USE_INITDEV ? 0 : 2;
+  block->pinMinLength = 6;
+  block->pinMaxLength = 30;
+  block->flags |= 2;
+  block->useType = use_type;
+  if (block->param0C == 0) block->param0C = 32;
+  if (block->param0D == 0) block->param0D = 28;
 }
 
 }  // namespace koba::core

@@ -132,29 +132,29 @@ int TokenCore::FindKey(BindSet set, uint32_t* slot, DeviceInfo* info) {
 
 uint32_t TokenCore::RunPinPad(uint32_t slot, uint32_t use_type, void* token_function) {
   ScopedLibrary pinpad(paths_.pinpad);
-  pinpad::PFN_Pinpad_Indicator indicator = nullptr;
-  pinpad::PFN_Pinpad_GetKeyInfo key_info = nullptr;
-  pinpad::PFN_Pinpad_Param param = nullptr;
+  VKey::Pinpad_Indicator_t indicator = nullptr;
+  VKey::Pinpad_GetKeyInfo_t key_info = nullptr;
+  VKey::Pinpad_Param_t param = nullptr;
   if (pinpad.get() != nullptr) {
     Resolve(pinpad.get(), "Pinpad_Indicator", &indicator);
     Resolve(pinpad.get(), "Pinpad_GetKeyInfo", &key_info);
     Resolve(pinpad.get(), "Pinpad_Param", &param);
   }
-  pinpad::PinpadParam block;
+  VKey::PinpadParam block;
   PrepareBlock(&block);
   FillPinEntry(&block, slot, use_type);
   uint32_t language = device_language_;
   if (param != nullptr)
     param(&language, 0);
   if (indicator == nullptr)
-    return pinpad::kFailed;
+    return VKey::PINPAD_E_FAILED;
   const uint32_t info = key_info != nullptr ? key_info(2) : 0;
   return indicator(0, token_function, info, &block);
 }
 
 int TokenCore::Login(uint32_t slot) {
   const uint32_t status =
-      RunPinPad(slot, pinpad::kUseCheckPin, reinterpret_cast<void*>(api_.Login));
+      RunPinPad(slot, VKey::PAD_USE_CHECKPIN, reinterpret_cast<void*>(api_.Login));
   return Finish(MapPinStatus(PinOperation::kLogin, status));
 }
 

@@ -11,7 +11,7 @@
 
 namespace {
 
-using koba::pinpad::PinpadParam;
+using VKey::PinpadParam;
 
 PinpadParam g_block;
 bool g_called = false;
@@ -45,7 +45,7 @@ __declspec(dllexport) BOOL __stdcall Recording_Last(PinpadParam* block, void** f
 __declspec(dllexport) uint32_t __stdcall Pinpad_Indicator(uint32_t, void* token_function,
                                                           uint32_t key_info, PinpadParam* block) {
   if (block == nullptr)
-    return koba::pinpad::kFailed;
+    return VKey::PINPAD_E_FAILED;
   g_called = true;
   g_block = *block;
   g_function = token_function;
@@ -54,7 +54,7 @@ __declspec(dllexport) uint32_t __stdcall Pinpad_Indicator(uint32_t, void* token_
     return g_status;
   auto login =
       reinterpret_cast<koba::token::PFN_VexloT_Login>(reinterpret_cast<void (*)()>(token_function));
-  return login(block->U32(PinpadParam::kOffDevice), koba::token::kUserTypeUser, g_pin.data(),
+  return login(block->deviceHandle, koba::token::kUserTypeUser, g_pin.data(),
                static_cast<uint32_t>(g_pin.size()));
 }
 

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <cstring>
 #include <filesystem>
 #include <string>
 
@@ -16,7 +17,18 @@
 namespace koba::core {
 namespace {
 
-using pinpad::PinpadParam;
+using VKey::PinpadParam;
+
+// A field of the block read at its interface offset.
+uint32_t U32At(const PinpadParam& block, size_t offset) {
+  uint32_t v;
+  std::memcpy(&v, reinterpret_cast<const uint8_t*>(&block) + offset, 4);
+  return v;
+}
+
+uint8_t U8At(const PinpadParam& block, size_t offset) {
+  return reinterpret_cast<const uint8_t*>(&block)[offset];
+}
 
 std::wstring BesideTest(const wchar_t* relative) {
   wchar_t exe[MAX_PATH];
@@ -149,17 +161,17 @@ TEST_F(TokenCoreTest, LoginFillsTheBlockAndRunsTheTokenFunction) {
   EXPECT_EQ(fn, reinterpret_cast<void*>(core.api().Login));
   EXPECT_EQ(info, 0u);
   EXPECT_EQ(lang, core.device_language());
-  EXPECT_EQ(b.U32(0x00), 208u);
-  EXPECT_EQ(b.bytes[0x0C], 32);
-  EXPECT_EQ(b.bytes[0x0D], 28);
-  EXPECT_EQ(b.bytes[0x0E], 7);
-  EXPECT_EQ(b.U32(0x10), 2u);
-  EXPECT_EQ(b.U32(0x14), 500u);
-  EXPECT_EQ(b.U32(0x18), 0x100001u);
-  EXPECT_EQ(b.U32(0x1C), 2u);
-  EXPECT_EQ(b.U32(0x20), slot | 0x20000000u);
-  EXPECT_EQ(b.bytes[0x24], 6);
-  EXPECT_EQ(b.bytes[0x25], 30);
+  EXPECT_EQ(U32At(b, 0x00), 208u);
+  EXPECT_EQ(U8At(b, 0x0C), 32);
+  EXPECT_EQ(U8At(b, 0x0D), 28);
+  EXPECT_EQ(U8At(b, 0x0E), 7);
+  EXPECT_EQ(U32At(b, 0x10), 2u);
+  EXPECT_EQ(U32At(b, 0x14), 500u);
+  EXPECT_EQ(U32At(b, 0x18), 0x100001u);
+  EXPECT_EQ(U32At(b, 0x1C), 2u);
+  EXPECT_EQ(U32At(b, 0x20), slot | 0x20000000u);
+  EXPECT_EQ(U8At(b, 0x24), 6);
+  EXPECT_EQ(U8At(b, 0x25), 30);
   core.Unbind();
 }
 

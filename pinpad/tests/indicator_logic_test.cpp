@@ -53,7 +53,7 @@ TEST(IndicatorLogic, RetryAfterWrongPin) {
     int tries;
   } cases[] = {
       {0, false, nullptr, 0},
-      {kTokenPinLocked, false, nullptr, 0},
+      {kTokenTimeout, false, nullptr, 0},
       {0xE0110010, false, "PinBlocked", 0},
       {0xE0110011, true, "PinRemainTimes", 1},
       {0xE0110013, true, "PinRemainTimes", 3},
