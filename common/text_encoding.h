@@ -1,0 +1,26 @@
+// Text encodings shared by every deliverable: UTF-8, UTF-16, GB18030 (code page 54936, with
+// the results Windows gives) and standard Base64. Windows-free; the code-page wrappers that
+// need the platform live in code_page.h.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace koba::text {
+
+// Each conversion is strict: it returns false and leaves `out` empty when the input is not
+// well-formed (truncated or overlong sequences, unpaired surrogates, code points above
+// U+10FFFF, bytes that are no GB18030 code).
+bool Utf8ToUtf16(std::string_view in, std::u16string* out);
+bool Utf16ToUtf8(std::u16string_view in, std::string* out);
+bool Gb18030ToUtf16(std::string_view in, std::u16string* out);
+bool Utf16ToGb18030(std::u16string_view in, std::string* out);
+
+// Standard Base64: A-Z, a-z, 0-9, "+", "/", "=" padding, no line breaks.
+std::string Base64Encode(std::string_view bytes);
+// Accepts exactly what Base64Encode produces (length a multiple of four, padding only at the
+// end, no other characters); returns false and leaves `out` empty otherwise.
+bool Base64Decode(std::string_view text, std::string* out);
+
+}  // namespace koba::text
