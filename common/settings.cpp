@@ -126,10 +126,13 @@ LONG WriteRegUKeySN(const char* media_id) {
   const size_t len = std::strlen(media_id);
   if (len > MAXDWORD)
     return ERROR_INVALID_PARAMETER;
-  UniqueRegKey key;
-  const LONG rc = OpenKey(HKEY_CURRENT_USER, kSettingsKey, KEY_SET_VALUE, &key);
+  // The key is created when it is missing: the first key ever asked for has its media ID kept.
+  HKEY h = nullptr;
+  const LONG rc = RegCreateKeyExW(HKEY_CURRENT_USER, kSettingsKey, 0, nullptr, 0, KEY_SET_VALUE,
+                                  nullptr, &h, nullptr);
   if (rc != ERROR_SUCCESS)
     return rc;
+  const UniqueRegKey key(h);
   return RegSetValueExA(key.get(), "UKeySN", 0, REG_SZ, reinterpret_cast<const BYTE*>(media_id),
                         static_cast<DWORD>(len));
 }

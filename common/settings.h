@@ -33,7 +33,8 @@ LONG ReadRegDword(HKEY root, const wchar_t* subkey, const wchar_t* value, DWORD*
 
 // Writes a REG_DWORD value, creating the key when needed.
 LONG WriteRegDword(HKEY root, const wchar_t* subkey, const wchar_t* value, DWORD data);
-// "UKeySN" under HKCU: REG_SZ without the terminating NUL in its data; the key must exist.
+// "UKeySN" under HKCU: REG_SZ without the terminating NUL in its data; the key is created when
+// missing.
 LONG WriteRegUKeySN(const char* media_id);
 // "WarningMsg" under HKCU: the wide text up to its first NUL, at most 4096 characters (a longer
 // text is refused with ERROR_INVALID_PARAMETER and nothing is written), stored as REG_SZ

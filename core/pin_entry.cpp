@@ -22,8 +22,10 @@ void FillPinEntry(PinpadParam* block, uint32_t slot, uint32_t use_type) {
   block->pinMaxLength = 30;
   block->flags |= 2;
   block->useType = use_type;
-  if (block->param0C == 0) block->param0C = 32;
-  if (block->param0D == 0) block->param0D = 28;
+  if (block->param0C == 0)
+    block->param0C = 32;
+  if (block->param0D == 0)
+    block->param0D = 28;
 }
 
 }  // namespace koba::core

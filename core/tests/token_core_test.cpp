@@ -48,6 +48,7 @@ class TokenCoreTest : public ::testing::Test {
              L"-" + std::to_wstring(++counter_);
     CreateDirectoryW(store_.c_str(), nullptr);
     SetEnvironmentVariableW(L"KOBA_VKEY_STORE", store_.c_str());
+    SetEnvironmentVariableW(L"KOBA_VKEY_POLL_MS", L"20");
     pinpad_ = LoadLibraryW(paths_.pinpad.c_str());
     ASSERT_NE(pinpad_, nullptr);
     script_ = Proc<void(__stdcall*)(const char*, uint32_t)>("Recording_Script");
