@@ -126,6 +126,9 @@ uint32_t CspInterface::GetContainerKeyInfo(const std::string& container_path, ui
   if (!get_prov_param_(ctx.get(), kParamKeyInfo, reinterpret_cast<uint8_t*>(&record), &spec, 0)) {
     return LastErrorOr(kErrorNoKey);
   }
+  // Without a certificate buffer the provider only reports the certificate's length.
+  if (certificate_capacity == 0)
+    record.certificate_length = 0;
   if (record.public_key_length > public_key_capacity ||
       record.certificate_length > certificate_capacity) {
     return kErrorMoreData;

@@ -344,4 +344,110 @@ int GMGetAdminKeyInfo(TokenCore& core, char* out, size_t capacity) {
   return core.Finish(kOk);
 }
 
+namespace {
+
+// The public keys of every container and key spec, without their certificates.
+uint32_t PublicKeys(csp::CspInterface& csp, uint32_t slot,
+                    std::vector<std::vector<uint8_t>>* keys) {
+  constexpr uint32_t kKeyCapacity = 512;
+  const std::string reader = csp::ReaderPath(slot);
+  std::vector<std::string> names;
+  const uint32_t status = csp.EnumContainerNames(reader, &names);
+  for (const std::string& name : names) {
+    for (uint32_t spec : kKeySpecs) {
+      csp::KeyInfo key;
+      if (csp.GetContainerKeyInfo(reader + name, spec, &key, kKeyCapacity, 0) == 0) {
+        keys->push_back(std::move(key.public_key));
+      }
+    }
+  }
+  return status;
+}
+
+}  // namespace
+
+int GetPublicKey(TokenCore& core, csp::CspInterface& csp, char* out, size_t capacity) {
+  BindingGuard guard(core);
+  if (out == nullptr || capacity == 0)
+    return core.Finish(kBadParameter);
+  out[0] = '\0';
+  uint32_t slot;
+  DeviceInfo info;
+  const int found = core.FindKey(BindSet::kDevice, &slot, &info);
+  if (found != kOk)
+    return found;
+  std::vector<std::vector<uint8_t>> keys;
+  const uint32_t status = PublicKeys(csp, slot, &keys);
+  std::string list;
+  for (const auto& key : keys) {
+    list += Base64(DerPublicKey(key.data(), key.size()));
+    list += "||";
+  }
+  DropTrailingSeparator(&list);
+  CopyList(list, out, capacity);
+  return core.Finish(static_cast<int>(status));
+}
+
+int GetPublicKeyNum(TokenCore& core, csp::CspInterface& csp, int* count) {
+  BindingGuard guard(core);
+  if (count == nullptr)
+    return core.Finish(kBadParameter);
+  *count = 0;
+  uint32_t slot;
+  DeviceInfo info;
+  const int found = core.FindKey(BindSet::kDevice, &slot, &info);
+  if (found != kOk)
+    return found;
+  std::vector<std::vector<uint8_t>> keys;
+  const uint32_t status = PublicKeys(csp, slot, &keys);
+  if (status != 0)
+    return core.Finish(static_cast<int>(status));
+  for (const auto& key : keys) {
+    if (!key.empty())
+      ++*count;
+  }
+  return core.Finish(kOk);
+}
+
+int RegisterCert(TokenCore& core, csp::CspInterface& csp) {
+  BindingGuard guard(core);
+  uint32_t slot;
+  DeviceInfo info;
+  const int found = core.FindKey(BindSet::kDevice, &slot, &info);
+  if (found != kOk)
+    return found;
+  const bool admin = AdminFlag(core, slot) != 0;
+  const std::string reader = csp::ReaderPath(slot);
+  const std::string prefix = csp::ContainerPrefix(
+      std::string(reinterpret_cast<const char*>(info.data() + token::devinfo::kDeviceId), 16));
+  std::vector<std::string> names;
+  const uint32_t status = csp.EnumContainerNames(reader, &names);
+  for (const std::string& name : names) {
+    for (uint32_t spec : kKeySpecs) {
+      csp::KeyInfo key;
+      if (csp.GetContainerKeyInfo(reader + name, spec, &key) != 0 || key.certificate.empty()) {
+        continue;
+      }
+      if (key.key_algorithm == kAlgSm2 || (admin && key.certificate_kind == kKindSpecial)) {
+        continue;
+      }
+      certstore::RegisterCertificate(csp::kProviderName, (prefix + name).c_str(), spec,
+                                     key.certificate.data(),
+                                     static_cast<DWORD>(key.certificate.size()));
+    }
+  }
+  return core.Finish(static_cast<int>(status));
+}
+
+int UnRegisterCert(TokenCore& core) {
+  BindingGuard guard(core);
+  uint32_t slot;
+  DeviceInfo info;
+  const int found = core.FindKey(BindSet::kDevice, &slot, &info);
+  if (found != kOk)
+    return found;
+  certstore::DeleteStoredCertificates(csp::kProviderName, nullptr, 0);
+  return core.Finish(kOk);
+}
+
 }  // namespace koba::core

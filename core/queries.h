@@ -33,6 +33,14 @@ int GMGetPublicKeyC(TokenCore& core, csp::CspInterface& csp, std::string_view ke
 // The administrator key's 20-byte information text.
 int GMGetAdminKeyInfo(TokenCore& core, char* out, size_t capacity);
 
+// Offered by the browser token control only: every public key as Base64 of its DER form
+// joined by "||"; their number; the key's certificates registered in the user's store (RSA
+// ones, not an administrator key's special certificate); and their removal.
+int GetPublicKey(TokenCore& core, csp::CspInterface& csp, char* out, size_t capacity);
+int GetPublicKeyNum(TokenCore& core, csp::CspInterface& csp, int* count);
+int RegisterCert(TokenCore& core, csp::CspInterface& csp);
+int UnRegisterCert(TokenCore& core);
+
 // Copies `text` into `out` (capacity bytes, NUL included). A "||"-joined list that does not
 // fit keeps only its leading whole entries, so no entry is ever cut.
 void CopyList(std::string_view text, char* out, size_t capacity);

@@ -11,7 +11,7 @@ sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "..", "tools", 
 import nmhost  # noqa: E402
 import vkeyctl  # noqa: E402
 
-HOST = VKEY = None
+HOST = VKEY = PROBE = None
 SER_RAND = base64.b64encode(bytes(range(1, 16))).decode()
 
 
@@ -144,11 +144,47 @@ class HostQueries(unittest.TestCase):
         # The key's answer lists both key pairs by id after the echoed random bytes.
         self.assertEqual(block[15], int(first, 16))
 
+    def control(self, command):
+        p = self.store.program(PROBE, command)
+        self.assertEqual(p.returncode, 0, p.stderr)
+        return p.stdout.strip()
+
+    def test_token_control_queries(self):
+        self.vkey("create", "AB12")
+        self.vkey("genkey", "AB12", "c1", "rsa2048", "--spec", 2)
+        self.certify("AB12", "c1", 2, "/O=Bank/CN=Signer")
+        self.vkey("genkey", "AB12", "c2", "sm2", "--spec", 2)
+        self.certify("AB12", "c2", 2, "/O=Bank/CN=SM2 Signer")
+        self.vkey("genkey", "AB12", "c3", "rsa1024", "--spec", 1)
+
+        code, keys = self.control("getpublickey").split(" ", 1)
+        self.assertEqual(code, "0")
+        self.assertEqual(len(keys.split("||")), 3)
+        self.assertEqual(self.control("getpublickeynum"), "0 3")
+        # Every key with its certificate and without: the list GMGetPublicKey gives, less the
+        # key type digits.
+        listed = self.ask({"type": "GMGetPublicKey", "keyType": "AllPubKey"})[0]
+        self.assertEqual(sorted(keys.split("||")), sorted(e[2:] for e in listed.split("||")))
+
+        self.control("unregistercert")
+        self.assertEqual(self.control("registercert"), "0")
+        mine = [line.split("|") for line in self.control("listmy").splitlines()
+                if line.startswith("Korvanet Vexlo CSP KOBA v1.0|")]
+        # RSA certificates only; linked to the container's device path and key spec.
+        self.assertEqual(len(mine), 1, mine)
+        self.assertTrue(mine[0][1].startswith("\\\\.\\Korvanet ") and mine[0][1].endswith("\\c1"),
+                        mine[0])
+        self.assertEqual((mine[0][2], mine[0][3]), ("2", "O=Bank, CN=Signer"))
+
+        self.assertEqual(self.control("unregistercert"), "0")
+        self.assertFalse([line for line in self.control("listmy").splitlines()
+                          if line.startswith("Korvanet Vexlo CSP KOBA v1.0|")])
+
     def test_clear_ssl_state_logs_keys_out(self):
         self.vkey("create", "AB12")
         self.assertEqual(self.ask({"type": "ClearSSLState", "tabID": 9}), [0])
 
 
 if __name__ == "__main__":
-    HOST, VKEY = sys.argv.pop(1), sys.argv.pop(1)
+    HOST, VKEY, PROBE = sys.argv.pop(1), sys.argv.pop(1), sys.argv.pop(1)
     unittest.main(verbosity=2)
