@@ -3,8 +3,9 @@
 //   control_probe getpublickey | getpublickeynum | registercert | unregistercert | listmy
 // prints "<code> <result>"; listmy prints one line per certificate of the user's MY store:
 // "<provider>|<container>|<key spec>|<subject>".
-#include <wincrypt.h>
 #include <windows.h>
+
+#include <wincrypt.h>
 
 #include <cstdio>
 #include <cstring>
