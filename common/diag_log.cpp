@@ -22,36 +22,8 @@ constexpr wchar_t kLowLabel[] = L"S:(ML;;NW;;;LW)";
 
 // Creates the mutex, not owned, open to every session and to low-integrity processes.
 HANDLE CreateLogMutex() {
-  SECURITY_DESCRIPTOR sd;
-  InitializeSecurityDescriptor(&sd, SECURITY_DESCRIPTOR_REVISION);
-  SetSecurityDescriptorDacl(&sd, TRUE, nullptr, FALSE);
-
-  win::UniqueLocal<void> dacl_sd;
-  PSECURITY_DESCRIPTOR converted = nullptr;
-  if (ConvertStringSecurityDescriptorToSecurityDescriptorW(kMutexDacl, SDDL_REVISION_1, &converted,
-                                                           nullptr)) {
-    dacl_sd.reset(converted);
-    BOOL present = FALSE;
-    BOOL defaulted = FALSE;
-    PACL dacl = nullptr;
-    if (GetSecurityDescriptorDacl(converted, &present, &dacl, &defaulted) && present)
-      SetSecurityDescriptorDacl(&sd, TRUE, dacl, FALSE);
-  }
-  win::UniqueLocal<void> label_sd;
-  if (IsWindowsVistaOrGreater()) {
-    converted = nullptr;
-    if (ConvertStringSecurityDescriptorToSecurityDescriptorW(kLowLabel, SDDL_REVISION_1, &converted,
-                                                             nullptr)) {
-      label_sd.reset(converted);
-      BOOL present = FALSE;
-      BOOL defaulted = FALSE;
-      PACL sacl = nullptr;
-      if (GetSecurityDescriptorSacl(converted, &present, &sacl, &defaulted) && present)
-        SetSecurityDescriptorSacl(&sd, TRUE, sacl, FALSE);
-    }
-  }
-  SECURITY_ATTRIBUTES sa{sizeof sa, &sd, FALSE};
-  return CreateMutexW(&sa, FALSE, kLogMutexName);
+  LogMutexSecurity security;
+  return CreateMutexW(security.attributes(), FALSE, kLogMutexName);
 }
 
 // Holds the mutex for one operation and releases it on every path.
@@ -135,6 +107,34 @@ void Trim(const std::wstring& path) {
 }
 
 }  // namespace
+
+LogMutexSecurity::LogMutexSecurity() {
+  InitializeSecurityDescriptor(&sd_, SECURITY_DESCRIPTOR_REVISION);
+  SetSecurityDescriptorDacl(&sd_, TRUE, nullptr, FALSE);
+  PSECURITY_DESCRIPTOR converted = nullptr;
+  if (ConvertStringSecurityDescriptorToSecurityDescriptorW(kMutexDacl, SDDL_REVISION_1, &converted,
+                                                           nullptr)) {
+    dacl_sd_.reset(converted);
+    BOOL present = FALSE;
+    BOOL defaulted = FALSE;
+    PACL dacl = nullptr;
+    if (GetSecurityDescriptorDacl(converted, &present, &dacl, &defaulted) && present)
+      SetSecurityDescriptorDacl(&sd_, TRUE, dacl, FALSE);
+  }
+  if (IsWindowsVistaOrGreater()) {
+    converted = nullptr;
+    if (ConvertStringSecurityDescriptorToSecurityDescriptorW(kLowLabel, SDDL_REVISION_1, &converted,
+                                                             nullptr)) {
+      label_sd_.reset(converted);
+      BOOL present = FALSE;
+      BOOL defaulted = FALSE;
+      PACL sacl = nullptr;
+      if (GetSecurityDescriptorSacl(converted, &present, &sacl, &defaulted) && present)
+        SetSecurityDescriptorSacl(&sd_, TRUE, sacl, FALSE);
+    }
+  }
+  sa_ = {sizeof sa_, &sd_, FALSE};
+}
 
 std::wstring LogFilePath(const char* media_id) {
   if (media_id == nullptr || !IsValidMediaId(media_id))

@@ -1,16 +1,61 @@
 #include "actions.h"
 
+#include <string>
+
+#include "diag_log.h"
 #include "queries.h"
-#include "result_codes.h"
+#include "settings.h"
 
 namespace koba::host {
+namespace {
 
+// Capacities of the result buffers, terminating NUL included.
+constexpr size_t kVersionCapacity = 64;
+
+Action GetDriverVersionAction() {
+  return TextAction("GetDriverVersion", {}, kVersionCapacity,
+                    [](const Args&, char* result, size_t capacity) {
+                      return settings::GetDriverVersion(result, capacity);
+                    });
+}
+
+Action GetVersionAction() {
+  return TextAction("GetVersion", {}, kVersionCapacity,
+                    [](const Args&, char* result, size_t capacity) {
+                      return settings::GetVersion(result, capacity);
+                    });
+}
+
+// The Base64 text of the key's log tail, chunked; -300 for every failure.
+Action GetLogFileContentAction() {
+  return Action{"GetLogFileContent",
+                {{"MediaID"}, {"LineNum", MemberType::kNumber}},
+                [](const Args& args, const Reply& reply) {
+                  const std::string media_id(args.Str(0));
+                  std::string base64;
+                  // A NUL inside the ID would make a different, shorter ID of it.
+                  const int code =
+                      media_id.find('\0') != std::string::npos
+                          ? diaglog::kErrLogUnreadable
+                          : diaglog::GetLogFileContent(media_id.c_str(), args.Int(1), &base64);
+                  if (code != 0) {
+                    reply.Number(code);
+                  } else {
+                    reply.Chunked(base64);
+                  }
+                }};
+}
+
+}  // namespace
+
+// Rows in the order the pages' actions are compared.
 ActionTable BuildActionTable(core::TokenCore& core, csp::CspInterface& csp) {
   ActionTable table;
   table.Add(TextAction("GetMediaID", {}, 60, [&core](const Args&, char* out, size_t cap) {
     return core.GetMediaID(out, cap);
   }));
   table.Add(IsExtensionOkAction());
+  table.Add(GetDriverVersionAction());
   table.Add(TextAction("GMGetCertDN", {}, 1024, [&core, &csp](const Args&, char* out, size_t cap) {
     return core::GMGetCertDN(core, csp, out, cap);
   }));
@@ -20,6 +65,7 @@ ActionTable BuildActionTable(core::TokenCore& core, csp::CspInterface& csp) {
   table.Add(TextAction("GMGetAdminKeyInfo", {}, 80, [&core](const Args&, char* out, size_t cap) {
     return core::GMGetAdminKeyInfo(core, out, cap);
   }));
+  table.Add(GetVersionAction());
   table.Add(TextAction("GMGetPublicKey", {{"keyType"}}, 8192,
                        [&core, &csp](const Args& a, char* out, size_t cap) {
                          return core::GMGetPublicKey(core, csp, a.Str(0), out, cap);
@@ -32,6 +78,7 @@ ActionTable BuildActionTable(core::TokenCore& core, csp::CspInterface& csp) {
   // The page only learns whether the keys were logged out.
   table.Add(CodeAction("ClearSSLState", {},
                        [&core](const Args&) { return core.ClearSSLState() == 0 ? 0 : -1; }));
+  table.Add(GetLogFileContentAction());
   return table;
 }
 

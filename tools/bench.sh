@@ -1,9 +1,18 @@
 #!/usr/bin/env bash
-# Runs the benchmarks and prints their figures (also saved under build/bench/).
+# Runs every benchmark and prints its figures (also saved under build/bench/): the native ones
+# from the optimised build, the win64 ones and the host round trips under Wine.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-mkdir -p "$root/build/bench"
-"$root/build/native-release/bench/dispatch_bench" | tee "$root/build/bench/dispatch_bench.txt"
-"$root/tools/with-wine.sh" python3 "$root/bench/host_roundtrip.py" \
-  "$root/build/win64/host/koba.chrome.KVN.NativeHost.exe" "$root/build/win64/bench/echo_host.exe" \
-  | tee "$root/build/bench/host_roundtrip.txt"
+out="$root/build/bench"
+mkdir -p "$out"
+for b in "$root"/build/native-release/bench/*_bench; do
+  [ -x "$b" ] && "$b" | tee "$out/$(basename "$b").txt"
+done
+shopt -s nullglob
+win=("$root"/build/win64/bench/*_bench.exe)
+"$root/tools/with-wine.sh" bash -c '
+  root=$1; out=$2; shift 2
+  for b in "$@"; do "$root/tools/wine-run" "$b" | tee "$out/$(basename "$b" .exe).txt"; done
+  python3 "$root/bench/host_roundtrip.py" "$root/build/win64/host/koba.chrome.KVN.NativeHost.exe" \
+    "$root/build/win64/bench/echo_host.exe" | tee "$out/host_roundtrip.txt"
+' _ "$root" "$out" "${win[@]}"

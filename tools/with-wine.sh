@@ -29,8 +29,4 @@ fi
 
 wine_ensure_prefix
 wine_start_server
-# The prefix's background services start with the first Wine process and keep its standard
-# streams: start them here, detached from the output of the command (CTest waits for every
-# holder of a test's output pipe to close it).
-"$WINE" cmd.exe /c exit </dev/null >/dev/null 2>&1
 "$@"

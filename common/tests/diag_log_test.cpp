@@ -7,6 +7,7 @@
 #include <regex>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "text_encoding.h"
 #include "win_test_util.h"
@@ -195,6 +196,62 @@ TEST_F(DiagLog, MutexIsOpenToEveryoneButNetworkLogons) {
   for (const wchar_t* ace : {L"(D;OICI;GA;;;NU)", L"(D;OICI;GA;;;NO)", L"(D;OICI;GA;;;NS)"})
     EXPECT_NE(text.find(ace), std::wstring::npos) << ace;
   EXPECT_NE(text.find(L";;;WD)"), std::wstring::npos);
+}
+
+struct AceSeen {
+  BYTE type;
+  ACCESS_MASK mask;
+  std::wstring sid;
+};
+
+std::vector<AceSeen> Aces(PACL acl) {
+  std::vector<AceSeen> seen;
+  for (DWORD i = 0; acl != nullptr && i < acl->AceCount; ++i) {
+    void* ace = nullptr;
+    if (!GetAce(acl, i, &ace))
+      break;
+    // The access-allowed, access-denied and mandatory-label ACEs share one layout.
+    const auto* a = static_cast<const ACCESS_ALLOWED_ACE*>(ace);
+    wchar_t* sid = nullptr;
+    ConvertSidToStringSidW(const_cast<DWORD*>(&a->SidStart), &sid);
+    win::UniqueLocal<wchar_t> own(sid);
+    seen.push_back({a->Header.AceType, a->Mask, sid != nullptr ? sid : L""});
+  }
+  return seen;
+}
+
+// The descriptor the mutex is created with, read ACE by ACE (Wine neither keeps labels on
+// kernel objects nor writes label ACEs back as text).
+TEST(LogMutexSecurityTest, DaclAndLowLabel) {
+  LogMutexSecurity security;
+  ASSERT_EQ(security.attributes()->nLength, sizeof(SECURITY_ATTRIBUTES));
+  EXPECT_FALSE(security.attributes()->bInheritHandle);
+  PSECURITY_DESCRIPTOR sd = security.attributes()->lpSecurityDescriptor;
+  BOOL present = FALSE;
+  BOOL defaulted = FALSE;
+  PACL dacl = nullptr;
+  ASSERT_TRUE(GetSecurityDescriptorDacl(sd, &present, &dacl, &defaulted));
+  ASSERT_TRUE(present);
+  const std::vector<AceSeen> d = Aces(dacl);
+  ASSERT_EQ(d.size(), 4u);
+  const wchar_t* denied[] = {L"S-1-5-2", L"S-1-5-32-556", L"S-1-5-20"};
+  for (size_t i = 0; i < 3; ++i) {
+    EXPECT_EQ(d[i].type, ACCESS_DENIED_ACE_TYPE);
+    EXPECT_EQ(d[i].mask, static_cast<ACCESS_MASK>(GENERIC_ALL));
+    EXPECT_EQ(d[i].sid, denied[i]);
+  }
+  EXPECT_EQ(d[3].type, ACCESS_ALLOWED_ACE_TYPE);
+  EXPECT_EQ(d[3].sid, L"S-1-1-0");
+  EXPECT_EQ(d[3].mask & GENERIC_ALL, static_cast<ACCESS_MASK>(GENERIC_ALL));
+
+  PACL sacl = nullptr;
+  ASSERT_TRUE(GetSecurityDescriptorSacl(sd, &present, &sacl, &defaulted));
+  ASSERT_TRUE(present);
+  const std::vector<AceSeen> label = Aces(sacl);
+  ASSERT_EQ(label.size(), 1u);
+  EXPECT_EQ(label[0].type, SYSTEM_MANDATORY_LABEL_ACE_TYPE);
+  EXPECT_EQ(label[0].mask, static_cast<ACCESS_MASK>(SYSTEM_MANDATORY_LABEL_NO_WRITE_UP));
+  EXPECT_EQ(label[0].sid, L"S-1-16-4096");
 }
 
 }  // namespace
