@@ -196,6 +196,23 @@ class VirtualKey(unittest.TestCase):
         p, out = self.sign(self.user_slot, self.user_id, 4)
         self.assertEqual(p.returncode, 0, p.stderr)
 
+    def test_install_into_the_prefix(self):
+        build = os.path.dirname(VKEY)
+        p = subprocess.run([os.path.join(vkeyctl.ROOT, "tools", "install-vkey.sh"),
+                            os.path.dirname(build)], capture_output=True, text=True, timeout=120)
+        self.assertEqual(p.returncode, 0, p.stderr)
+        self.assertEqual(p.stdout.strip(), "trusted")
+        system32 = os.path.join(os.environ["WINEPREFIX"], "drive_c", "windows", "system32")
+        for name in ("Q2Token_koba.dll", "Q2CSP_KOBA.dll", "Q2DevEx01_koba.dll"):
+            with self.subTest(name):
+                installed = os.path.join(system32, name)
+                with open(installed, "rb") as a, open(os.path.join(build, name), "rb") as b:
+                    self.assertEqual(a.read(), b.read())
+                v = subprocess.run(["osslsigncode", "verify", "-CAfile",
+                                    os.path.join(build, "codesign", "root.pem"), "-in",
+                                    installed], capture_output=True, text=True)
+                self.assertEqual(v.returncode, 0, v.stdout + v.stderr)
+
     def test_processes_share_the_store(self):
         self.create("CONC0001")
         results = [None] * 6
