@@ -331,6 +331,28 @@ TEST_F(VkeyContract, DigestsCiphersAndBase64) {
   EXPECT_EQ(streamed, vkey::Base64Encode(data.data(), data.size(), 64) + "\n");
 }
 
+TEST_F(VkeyContract, RsaPublicOperationOpensASignature) {
+  vkey::KeyPair pair;
+  ASSERT_TRUE(vkey::GenerateKeyPair(1, 1024, &pair));
+  Bytes digest, sig;
+  ASSERT_TRUE(
+      vkey::Digest(8 /* GCRY_MD_SHA256 */, reinterpret_cast<const uint8_t*>("abc"), 3, &digest));
+  ASSERT_TRUE(vkey::SignDigest(pair, tk::kDigestSha256, digest, &sig));
+  const uint8_t e[] = {1, 0, 1};
+  uint8_t out[128];
+  ASSERT_EQ(TOKEN(SSL_RsaPublic_crypt)(sig.data(), static_cast<int>(sig.size()), out,
+                                       pair.public_key.data(), 128, e, 3),
+            128);
+  EXPECT_EQ(out[0], 0x00);
+  EXPECT_EQ(out[1], 0x01);
+  EXPECT_EQ(out[2], 0xFF);
+  EXPECT_EQ(Bytes(out + 96, out + 128), digest) << "PKCS#1 block ends with the digest";
+  EXPECT_EQ(TOKEN(SSL_RsaPublic_crypt)(pair.public_key.data(), 128, out, pair.public_key.data(),
+                                       128, e, 3),
+            0)
+      << "input not below the modulus";
+}
+
 TEST_F(VkeyContract, CspContainersKeyInfoAndDeletion) {
   const uint32_t slot = AddKey("CSP1", true);
   Edit("CSP1", [](vkey::Store&, vkey::Key& k) {

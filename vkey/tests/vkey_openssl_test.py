@@ -143,6 +143,29 @@ class VirtualKey(unittest.TestCase):
         self.assertIn('"pin":""', s.run("show", "LAYOUT01"), "show leaves the PIN out")
         s.run("remove", "LAYOUT01")
 
+    def test_certificate_facts(self):
+        req = self.path("facts.der")
+        self.store.run("create", "FACTS001")
+        for container, alg in (("r", "rsa1024"), ("s", "sm2")):
+            with self.subTest(alg):
+                self.store.run("genkey", "FACTS001", container, alg)
+                self.store.run("request", "FACTS001", container, "2", "Frank",
+                               vkeyctl.winpath(req))
+                pem = self.ca.issue(req, req + ".crt")
+                der = req + ".cer"
+                openssl("x509", "-in", pem, "-outform", "DER", "-out", der)
+                p = self.probe("certinfo", 0, vkeyctl.winpath(der))
+                self.assertEqual(p.returncode, 0, p.stderr)
+                dn, key = p.stdout.split()
+                self.assertEqual(dn, "CN=Frank")
+                text = openssl("x509", "-in", pem, "-noout", "-pubkey").stdout
+                raw = openssl("pkey", "-pubin", "-outform", "DER", data=text).stdout
+                # The raw key closes the SubjectPublicKeyInfo: modulus then 02 03 01 00 01
+                # (RSA), or the point after 04 (SM2).
+                tail = raw[-len(bytes.fromhex(key)) - (5 if alg == "rsa1024" else 0):]
+                self.assertEqual(tail[:len(bytes.fromhex(key))].hex().upper(), key)
+        self.store.run("remove", "FACTS001")
+
     def test_button_presses(self):
         cases = [
             (["refuse"], "VexloT_Login failed: 0xFFFFFF9C"),
