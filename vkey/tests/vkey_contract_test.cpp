@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 #include <ntddscsi.h>
+#include <softpub.h>
+#include <wincrypt.h>
+#include <wintrust.h>
 
 #include <cstring>
 #include <string>
@@ -572,6 +575,59 @@ TEST_F(VkeyContract, ScsiTransportAnswersApdus) {
   reinterpret_cast<SCSI_PASS_THROUGH_DIRECT*>(buffer)->CdbLength = 6;
   EXPECT_FALSE(pass(path, buffer, sizeof buffer));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_DEVICE_NOT_CONNECTED));
+}
+
+// The signed stand-ins pass WinVerifyTrust with a clean signer chain once the test root is
+// trusted in the prefix (vkey trust-root, the step tools/install-vkey.sh takes).
+TEST(VkeySignature, TrustedAfterTheTestRootIsAdded) {
+  wchar_t exe[MAX_PATH];
+  ASSERT_GT(GetModuleFileNameW(nullptr, exe, MAX_PATH), 0u);
+  std::wstring dir(exe);
+  dir.resize(dir.rfind(L'\\') + 1);
+  std::wstring command = L"\"" + dir + L"vkey.exe\" trust-root \"" + dir + L"codesign\\root.der\"";
+  STARTUPINFOW si{};
+  si.cb = sizeof si;
+  PROCESS_INFORMATION pi{};
+  ASSERT_TRUE(
+      CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
+  WaitForSingleObject(pi.hProcess, 60000);
+  DWORD code = 1;
+  GetExitCodeProcess(pi.hProcess, &code);
+  CloseHandle(pi.hThread);
+  CloseHandle(pi.hProcess);
+  ASSERT_EQ(code, 0u);
+
+  for (const wchar_t* name : {L"Q2Token_koba.dll", L"Q2CSP_KOBA.dll", L"Q2DevEx01_koba.dll"}) {
+    const std::wstring path = dir + name;
+    WINTRUST_FILE_INFO file{};
+    file.cbStruct = sizeof file;
+    file.pcwszFilePath = path.c_str();
+    WINTRUST_DATA data{};
+    data.cbStruct = sizeof data;
+    data.dwUIChoice = WTD_UI_NONE;
+    data.fdwRevocationChecks = WTD_REVOKE_NONE;
+    data.dwUnionChoice = WTD_CHOICE_FILE;
+    data.pFile = &file;
+    data.dwStateAction = WTD_STATEACTION_VERIFY;
+    GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
+    EXPECT_EQ(WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data), 0)
+        << "WinVerifyTrust";
+    CRYPT_PROVIDER_DATA* prov = WTHelperProvDataFromStateData(data.hWVTStateData);
+    CRYPT_PROVIDER_SGNR* signer =
+        prov ? WTHelperGetProvSignerFromChain(prov, 0, FALSE, 0) : nullptr;
+    ASSERT_NE(signer, nullptr);
+    ASSERT_NE(signer->pChainContext, nullptr);
+    EXPECT_EQ(signer->pChainContext->TrustStatus.dwErrorStatus, 0u) << "clean signer chain";
+    CERT_CHAIN_POLICY_PARA para{};
+    para.cbSize = sizeof para;
+    CERT_CHAIN_POLICY_STATUS status{};
+    status.cbSize = sizeof status;
+    EXPECT_TRUE(CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_AUTHENTICODE,
+                                                 signer->pChainContext, &para, &status));
+    EXPECT_EQ(status.dwError, 0u);
+    data.dwStateAction = WTD_STATEACTION_CLOSE;
+    WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data);
+  }
 }
 
 }  // namespace
