@@ -180,12 +180,30 @@ TEST_F(VkeyContract, DeviceParameters) {
   ASSERT_EQ(TOKEN(VexloT_GetDeviceInfo)(slot, 0, info), tk::kOk);
   EXPECT_STREQ(reinterpret_cast<char*>(info + tk::devinfo::kLabel), label);
   uint32_t changed = 0;
-  ASSERT_EQ(TOKEN(VexloT_ManTokenParam)(slot, tk::kParamDeviceChanged, &changed), tk::kOk);
+  ASSERT_EQ(TOKEN(VexloT_ManTokenParam)(0, tk::kParamDeviceChanged, &changed), tk::kOk);
   EXPECT_EQ(changed, 1u) << "keys were added since this process last asked";
-  ASSERT_EQ(TOKEN(VexloT_ManTokenParam)(slot, tk::kParamDeviceChanged, &changed), tk::kOk);
+  ASSERT_EQ(TOKEN(VexloT_ManTokenParam)(0, tk::kParamDeviceChanged, &changed), tk::kOk);
   EXPECT_EQ(changed, 0u);
-  for (uint32_t id : {tk::kParamContainersRead, tk::kParamStillPresent, tk::kParamToolStart,
-                      tk::kParamResetAfterFailure})
+  EXPECT_EQ(TOKEN(VexloT_ManTokenParam)(0, tk::kParamToolStart, nullptr), tk::kOk);
+
+  // A public-key request block (GMGetPublicKeyC) on the administrator key: the random bytes
+  // stay, then the requested key's id, length and key, and the key's signature.
+  uint8_t block[tk::kPublicKeyRequestSize] = {'0', '2'};
+  for (int i = 2; i < 17; ++i)
+    block[i] = static_cast<uint8_t>(i);
+  block[17] = 1;
+  ASSERT_EQ(TOKEN(VexloT_ManTokenParam)(h, tk::kParamPublicKeyRequest, block), tk::kOk);
+  for (int i = 0; i < 15; ++i)
+    EXPECT_EQ(block[i], i + 2);
+  uint32_t answer;
+  std::memcpy(&answer, block + 15, 4);
+  EXPECT_EQ(block[19], 1);
+  EXPECT_EQ(block[20] << 8 | block[21], 128);
+  EXPECT_EQ(answer, 3u + 128 + 2 + 128) << "entry and RSA-1024 signature";
+  block[17] = 0x55;
+  EXPECT_EQ(TOKEN(VexloT_ManTokenParam)(h, tk::kParamPublicKeyRequest, block), tk::kStatusNotFound);
+  for (uint32_t id :
+       {tk::kParamContainersRead, tk::kParamStillPresent, tk::kParamResetAfterFailure})
     EXPECT_EQ(TOKEN(VexloT_ManTokenParam)(slot, id, nullptr), tk::kOk) << id;
   EXPECT_EQ(TOKEN(VexloT_ManTokenParam)(slot, tk::kParamFontLibrary, reinterpret_cast<void*>(1)),
             tk::kOk);
