@@ -63,10 +63,11 @@ enum ParamId : uint32_t {
   kParamUsbModeRead = 303,           // read: uint32 mode (0, 0x42, 0x43 CD-ROM class; 0x80 HID)
   kParamChanged = 100002,            // write: int32 1 after keys or certificates changed
   kParamContainersRead = 100101,     // command, no data: the caller finished reading containers
-  kParamDeviceChanged = 100102,      // read: uint32, 1 when the key set changed since last asked
+  kParamDeviceChanged = 100102,      // read: uint32, 1 when the key set changed since this
+                                     // process last asked; any handle, 0 too
   kParamResetAfterFailure = 100103,  // command, plain slot, no data
   kParamStillPresent = 100203,       // command, plain slot, no data: 0 while the key is present
-  kParamToolStart = 100204,          // command, no data
+  kParamToolStart = 100204,          // command, no data; any handle, 0 too
   kParamAdminFlag = 100303,          // read: int32 1 administrator key, 0 user key
   kParamIdentifierString = 100401,   // read: NUL-terminated text, kIdentifierStringCapacity
   kParamDeviceValue = 100405,        // read: 8 bytes for the PIN dialogs
