@@ -58,7 +58,7 @@ enum ParamId : uint32_t {
   kParamLanguageMask = 25,           // read: int32 language support mask
   kParamCharsetFlags = 26,           // read: int32 (0x100 GBK, 0x200 UTF-8)
   kParamDisplayFlags = 33,           // read: 1 byte; bit 0x20: the key can use the font library
-  kParamFontLibrary = 34,            // write: the value itself (0 or 1) in the data argument
+  kParamFontLibrary = 34,            // write: 0 or 1, as the data argument itself or pointed to
   kParamUsbModeWrite = 302,          // write: first byte 0 CD-ROM class, 0x80 HID
   kParamUsbModeRead = 303,           // read: uint32 mode (0, 0x42, 0x43 CD-ROM class; 0x80 HID)
   kParamChanged = 100002,            // write: int32 1 after keys or certificates changed
