@@ -58,15 +58,16 @@ enum ParamId : uint32_t {
   kParamLanguageMask = 25,           // read: int32 language support mask
   kParamCharsetFlags = 26,           // read: int32 (0x100 GBK, 0x200 UTF-8)
   kParamDisplayFlags = 33,           // read: 1 byte; bit 0x20: the key can use the font library
-  kParamFontLibrary = 34,            // write: the value itself (0 or 1) in the data argument
+  kParamFontLibrary = 34,            // write: 0 or 1, as the data argument itself or pointed to
   kParamUsbModeWrite = 302,          // write: first byte 0 CD-ROM class, 0x80 HID
   kParamUsbModeRead = 303,           // read: uint32 mode (0, 0x42, 0x43 CD-ROM class; 0x80 HID)
   kParamChanged = 100002,            // write: int32 1 after keys or certificates changed
   kParamContainersRead = 100101,     // command, no data: the caller finished reading containers
-  kParamDeviceChanged = 100102,      // read: uint32, 1 when the key set changed since last asked
+  kParamDeviceChanged = 100102,      // read: uint32, 1 when the key set changed since this
+                                     // process last asked; any handle, 0 too
   kParamResetAfterFailure = 100103,  // command, plain slot, no data
   kParamStillPresent = 100203,       // command, plain slot, no data: 0 while the key is present
-  kParamToolStart = 100204,          // command, no data
+  kParamToolStart = 100204,          // command, no data; any handle, 0 too
   kParamAdminFlag = 100303,          // read: int32 1 administrator key, 0 user key
   kParamIdentifierString = 100401,   // read: NUL-terminated text, kIdentifierStringCapacity
   kParamDeviceValue = 100405,        // read: 8 bytes for the PIN dialogs

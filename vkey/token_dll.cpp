@@ -96,8 +96,26 @@ uint32_t AnswerPublicKeyRequest(Key& key, uint8_t* block) {
   return tk::kOk;
 }
 
-uint32_t ManParam(Store& store, Key& key, uint32_t id, void* data, bool& dirty) {
+// Parameters about the key set rather than one key; the tray monitor and the management tool
+// ask them with handle 0.
+uint32_t KeySetParam(uint32_t id, void* data) {
   static uint32_t seen_generation = 0;
+  if (id == tk::kParamToolStart)
+    return tk::kOk;
+  if (!data)
+    return tk::kStatusBadArgument;
+  uint32_t generation = 0;
+  if (!Transact([&](Store& store) {
+        generation = store.generation;
+        return false;
+      }))
+    return tk::kStatusDeviceError;
+  PutU32(data, generation != seen_generation ? 1 : 0);
+  seen_generation = generation;
+  return tk::kOk;
+}
+
+uint32_t ManParam(Key& key, uint32_t id, void* data, bool& dirty) {
   const bool is_command = id == tk::kParamContainersRead || id == tk::kParamResetAfterFailure ||
                           id == tk::kParamStillPresent || id == tk::kParamToolStart ||
                           id == tk::kParamFontLibrary || id == tk::kParamChanged;
@@ -184,10 +202,6 @@ uint32_t ManParam(Store& store, Key& key, uint32_t id, void* data, bool& dirty) 
     case tk::kParamChanged:
       ++key.changed;
       dirty = true;
-      return tk::kOk;
-    case tk::kParamDeviceChanged:
-      PutU32(data, store.generation != seen_generation ? 1 : 0);
-      seen_generation = store.generation;
       return tk::kOk;
     case tk::kParamResetAfterFailure:
       key.logged_in = false;
@@ -554,9 +568,10 @@ TOKEN_EXPORT uint32_t WINAPI VexloT_GetDeviceInfo(uint32_t slot, uint32_t flags,
 }
 
 TOKEN_EXPORT uint32_t WINAPI VexloT_ManTokenParam(uint32_t handle, uint32_t id, void* data) {
-  return WithKey("VexloT_ManTokenParam", handle, [&](Store& store, Key& key, bool& dirty) {
-    return ManParam(store, key, id, data, dirty);
-  });
+  if (id == tk::kParamDeviceChanged || id == tk::kParamToolStart)
+    return KeySetParam(id, data);
+  return WithKey("VexloT_ManTokenParam", handle,
+                 [&](Store&, Key& key, bool& dirty) { return ManParam(key, id, data, dirty); });
 }
 
 TOKEN_EXPORT int32_t WINAPI VexloT_GetRandBytes(uint32_t slot, uint8_t* out, uint32_t length) {

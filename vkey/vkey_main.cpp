@@ -1,11 +1,14 @@
 // vkey: lays out the virtual USB keys of the store for tests and demonstrations.
 #include <windows.h>
 
+#include <wincrypt.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -42,7 +45,9 @@ const char kUsage[] =
     "                                     pending:N\n"
     "  fault SERIAL ENTRY [--status HEX] [--remove]  the next call of ENTRY fails\n"
     "  clear-script SERIAL                drop queued presses and faults\n"
-    "  display SERIAL                     the transaction text the key showed last\n";
+    "  display SERIAL                     the transaction text the key showed last\n"
+    "  trust-root FILE                    add a DER or PEM root certificate to the machine\n"
+    "                                     ROOT store (the test root of the code signatures)\n";
 
 int Usage() {
   std::fputs(kUsage, stderr);
@@ -273,6 +278,54 @@ void PrintKeyJson(const Key& key) {
   std::printf("%s\n", ToJson(one).c_str());
 }
 
+struct StoreCloser {
+  void operator()(HCERTSTORE s) const { CertCloseStore(s, 0); }
+};
+using CertStore = std::unique_ptr<void, StoreCloser>;
+struct CertFree {
+  void operator()(PCCERT_CONTEXT c) const { CertFreeCertificateContext(c); }
+};
+using CertContext = std::unique_ptr<const CERT_CONTEXT, CertFree>;
+
+// The registry view of the machine ROOT store: Wine's plain system view of ROOT is built from
+// the host's certificates and does not show what was added.
+CertStore OpenMachineRoot() {
+  return CertStore(CertOpenStore(CERT_STORE_PROV_SYSTEM_REGISTRY_W, 0, 0,
+                                 CERT_SYSTEM_STORE_LOCAL_MACHINE, L"ROOT"));
+}
+
+// Adds the certificate to the machine ROOT store and checks that a fresh view of the store
+// holds it.
+int TrustRoot(const std::string& path) {
+  Bytes file, der;
+  if (!ReadFile(path, &file) || !CertificateBytes(file, &der) || der.empty()) {
+    std::fprintf(stderr, "vkey: cannot read a certificate from %s\n", path.c_str());
+    return 1;
+  }
+  CertContext added;
+  {
+    CertStore store = OpenMachineRoot();
+    PCCERT_CONTEXT ctx = nullptr;
+    if (!store || !CertAddEncodedCertificateToStore(store.get(), X509_ASN_ENCODING, der.data(),
+                                                    static_cast<DWORD>(der.size()),
+                                                    CERT_STORE_ADD_REPLACE_EXISTING, &ctx)) {
+      std::fprintf(stderr, "vkey: cannot add to the ROOT store: 0x%08lX\n", GetLastError());
+      return 1;
+    }
+    added.reset(ctx);
+  }
+  CertStore check = OpenMachineRoot();
+  CertContext found(check ? CertFindCertificateInStore(check.get(), X509_ASN_ENCODING, 0,
+                                                       CERT_FIND_EXISTING, added.get(), nullptr)
+                          : nullptr);
+  if (!found) {
+    std::fprintf(stderr, "vkey: the ROOT store does not keep the certificate\n");
+    return 1;
+  }
+  std::printf("trusted\n");
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -324,6 +377,8 @@ int main(int argc, char** argv) {
   }
   if (args.empty())
     return Usage();
+  if (cmd == "trust-root")
+    return args.size() == 1 ? TrustRoot(args[0]) : Usage();
   const std::string serial = args[0];
 
   if (cmd == "insert" || cmd == "remove") {

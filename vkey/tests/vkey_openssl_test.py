@@ -143,6 +143,29 @@ class VirtualKey(unittest.TestCase):
         self.assertIn('"pin":""', s.run("show", "LAYOUT01"), "show leaves the PIN out")
         s.run("remove", "LAYOUT01")
 
+    def test_certificate_facts(self):
+        req = self.path("facts.der")
+        self.store.run("create", "FACTS001")
+        for container, alg in (("r", "rsa1024"), ("s", "sm2")):
+            with self.subTest(alg):
+                self.store.run("genkey", "FACTS001", container, alg)
+                self.store.run("request", "FACTS001", container, "2", "Frank",
+                               vkeyctl.winpath(req))
+                pem = self.ca.issue(req, req + ".crt")
+                der = req + ".cer"
+                openssl("x509", "-in", pem, "-outform", "DER", "-out", der)
+                p = self.probe("certinfo", 0, vkeyctl.winpath(der))
+                self.assertEqual(p.returncode, 0, p.stderr)
+                dn, key = p.stdout.split()
+                self.assertEqual(dn, "CN=Frank")
+                text = openssl("x509", "-in", pem, "-noout", "-pubkey").stdout
+                raw = openssl("pkey", "-pubin", "-outform", "DER", data=text).stdout
+                # The raw key closes the SubjectPublicKeyInfo: modulus then 02 03 01 00 01
+                # (RSA), or the point after 04 (SM2).
+                tail = raw[-len(bytes.fromhex(key)) - (5 if alg == "rsa1024" else 0):]
+                self.assertEqual(tail[:len(bytes.fromhex(key))].hex().upper(), key)
+        self.store.run("remove", "FACTS001")
+
     def test_button_presses(self):
         cases = [
             (["refuse"], "VexloT_Login failed: 0xFFFFFF9C"),
@@ -195,6 +218,23 @@ class VirtualKey(unittest.TestCase):
         s.run("clear-script", "USER0001")
         p, out = self.sign(self.user_slot, self.user_id, 4)
         self.assertEqual(p.returncode, 0, p.stderr)
+
+    def test_install_into_the_prefix(self):
+        build = os.path.dirname(VKEY)
+        p = subprocess.run([os.path.join(vkeyctl.ROOT, "tools", "install-vkey.sh"),
+                            os.path.dirname(build)], capture_output=True, text=True, timeout=120)
+        self.assertEqual(p.returncode, 0, p.stderr)
+        self.assertEqual(p.stdout.strip(), "trusted")
+        system32 = os.path.join(os.environ["WINEPREFIX"], "drive_c", "windows", "system32")
+        for name in ("Q2Token_koba.dll", "Q2CSP_KOBA.dll", "Q2DevEx01_koba.dll"):
+            with self.subTest(name):
+                installed = os.path.join(system32, name)
+                with open(installed, "rb") as a, open(os.path.join(build, name), "rb") as b:
+                    self.assertEqual(a.read(), b.read())
+                v = subprocess.run(["osslsigncode", "verify", "-CAfile",
+                                    os.path.join(build, "codesign", "root.pem"), "-in",
+                                    installed], capture_output=True, text=True)
+                self.assertEqual(v.returncode, 0, v.stdout + v.stderr)
 
     def test_processes_share_the_store(self):
         self.create("CONC0001")

@@ -5,6 +5,7 @@
 //   vkey_probe install SLOT PKCS7                        store the matching certificate
 //   vkey_probe sign SLOT PIN KEYID OSSLALG RECORD OUT    PKCS#7 signed data over RECORD
 //   vkey_probe list SLOT                                 containers as the CSP reports them
+//   vkey_probe certinfo 0 CERT                           subject DN and raw public key (hex)
 #include <windows.h>
 
 #include <cstdio>
@@ -291,6 +292,22 @@ int List(uint32_t slot) {
   return 0;
 }
 
+int CertInfo(const char* path) {
+  const Bytes cert = ReadAll(path);
+  char dn[1024];
+  int dn_len = sizeof dn;
+  uint8_t pk[512];
+  int pk_len = sizeof pk;
+  if (TOKEN(Ossl_ParseCertDN)(cert.data(), static_cast<int>(cert.size()), dn, &dn_len) != 1 ||
+      TOKEN(Ossl_GetCertPublicKeyN)(cert.data(), static_cast<int>(cert.size()), pk, &pk_len) != 1)
+    return Check(1, "certificate parsing");
+  std::printf("%.*s\n", dn_len, dn);
+  for (int i = 0; i < pk_len; ++i)
+    std::printf("%02X", pk[i]);
+  std::printf("\n");
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -311,5 +328,7 @@ int main(int argc, char** argv) {
     return Sign(slot, argv[3], num(4), static_cast<int>(num(5)), argv[6], argv[7]);
   if (cmd == "list" && argc == 3)
     return List(slot);
+  if (cmd == "certinfo" && argc == 4)
+    return CertInfo(argv[3]);
   return 2;
 }
