@@ -139,6 +139,7 @@ class HostQueries(unittest.TestCase):
                 self.assertEqual(self.ask(request), [code])
 
         answer = self.ask(keyc_request("01", first + "||" + second))[0]
+        self.assertIsInstance(answer, str, answer)
         block = base64.b64decode(answer)
         self.assertEqual(block[:15], bytes(range(1, 16)))
         # The key's answer lists both key pairs by id after the echoed random bytes.
