@@ -10,9 +10,7 @@ case "$WINEPREFIX" in
 esac
 
 xvfb_pid=""
-keeper_pid=""
 cleanup() {
-  [ -n "$keeper_pid" ] && kill "$keeper_pid" 2>/dev/null
   wine_stop_server
   [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
   wait 2>/dev/null
@@ -31,10 +29,5 @@ fi
 
 wine_ensure_prefix
 wine_start_server
-# Wine closes the desktop a moment after its last user process exits, and a process that
-# starts in that moment is killed with it (exit status 0, nothing done). A console that waits
-# for input for the whole run keeps the desktop open.
-coproc KEEPER { exec "$WINE" cmd.exe >/dev/null 2>&1; }
-keeper_pid=$KEEPER_PID
 export KOBA_WINE_READY="$WINEPREFIX"
 "$@"
