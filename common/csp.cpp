@@ -142,53 +142,47 @@ uint32_t CspInterface::GetContainerKeyInfo(const std::string& container_path, ui
   return 0;
 }
 
-uint32_t CspInterface::ExportUserPublicKey(const std::string& container_path, uint32_t key_spec,
-                                           std::vector<uint8_t>* blob) {
-  blob->clear();
+// Opens the user key of `key_spec` in the container and reads one value of it through `read`
+// into a 4096-byte buffer; the key is destroyed again on every path.
+template <class Read>
+uint32_t CspInterface::ReadUserKey(const std::string& container_path, uint32_t key_spec,
+                                   std::vector<uint8_t>* out, Read read) {
+  out->clear();
   if (!Load())
     return kErrorNoProvider;
   Context ctx(*this, container_path, 0);
   if (ctx.status() != 0)
     return ctx.status();
-  if (get_user_key_ == nullptr || export_key_ == nullptr)
+  if (get_user_key_ == nullptr || export_key_ == nullptr || get_key_param_ == nullptr)
     return kErrorNoProvider;
   CspKey key = 0;
   if (!get_user_key_(ctx.get(), key_spec, &key))
     return LastErrorOr(kErrorNoKey);
   std::vector<uint8_t> buffer(kKeyInfoCertificateCapacity);
   uint32_t length = static_cast<uint32_t>(buffer.size());
-  const bool ok = export_key_(ctx.get(), key, 0, kPublicKeyBlob, 0, buffer.data(), &length);
+  const bool ok = read(ctx.get(), key, buffer.data(), &length);
   const uint32_t status = ok ? 0 : LastErrorOr(kErrorNoKey);
   if (destroy_key_ != nullptr)
     destroy_key_(ctx.get(), key);
   if (ok)
-    blob->assign(buffer.begin(), buffer.begin() + std::min<size_t>(length, buffer.size()));
+    out->assign(buffer.begin(), buffer.begin() + std::min<size_t>(length, buffer.size()));
   return status;
+}
+
+uint32_t CspInterface::ExportUserPublicKey(const std::string& container_path, uint32_t key_spec,
+                                           std::vector<uint8_t>* blob) {
+  return ReadUserKey(container_path, key_spec, blob,
+                     [this](CspProv prov, CspKey key, uint8_t* data, uint32_t* length) {
+                       return export_key_(prov, key, 0, kPublicKeyBlob, 0, data, length) != 0;
+                     });
 }
 
 uint32_t CspInterface::GetUserKeyCertificate(const std::string& container_path, uint32_t key_spec,
                                              std::vector<uint8_t>* certificate) {
-  certificate->clear();
-  if (!Load())
-    return kErrorNoProvider;
-  Context ctx(*this, container_path, 0);
-  if (ctx.status() != 0)
-    return ctx.status();
-  if (get_user_key_ == nullptr || get_key_param_ == nullptr)
-    return kErrorNoProvider;
-  CspKey key = 0;
-  if (!get_user_key_(ctx.get(), key_spec, &key))
-    return LastErrorOr(kErrorNoKey);
-  std::vector<uint8_t> buffer(kKeyInfoCertificateCapacity);
-  uint32_t length = static_cast<uint32_t>(buffer.size());
-  const bool ok = get_key_param_(ctx.get(), key, kKeyParamCertificate, buffer.data(), &length, 0);
-  const uint32_t status = ok ? 0 : LastErrorOr(kErrorNoKey);
-  if (destroy_key_ != nullptr)
-    destroy_key_(ctx.get(), key);
-  if (ok) {
-    certificate->assign(buffer.begin(), buffer.begin() + std::min<size_t>(length, buffer.size()));
-  }
-  return status;
+  return ReadUserKey(container_path, key_spec, certificate,
+                     [this](CspProv prov, CspKey key, uint8_t* data, uint32_t* length) {
+                       return get_key_param_(prov, key, kKeyParamCertificate, data, length, 0) != 0;
+                     });
 }
 
 uint32_t CspInterface::DeleteContainerKey(const std::string& container_path, uint32_t key_spec) {

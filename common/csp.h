@@ -55,6 +55,9 @@ class CspInterface {
  private:
   class Context;
   bool Load();
+  template <class Read>
+  uint32_t ReadUserKey(const std::string& container_path, uint32_t key_spec,
+                       std::vector<uint8_t>* out, Read read);
 
   std::wstring path_;
   std::mutex mutex_;

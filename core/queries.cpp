@@ -78,6 +78,27 @@ uint8_t NibblePair(char high, char low) {
                               0xFF);
 }
 
+// Runs `fn(container_name, key)` for every container of the key in `slot` and each key spec
+// (1, then 2) whose key information can be read; returns the enumeration's status.
+template <class Fn>
+uint32_t ForEachContainerKey(csp::CspInterface& csp, uint32_t slot, Fn fn,
+                             uint32_t key_capacity = csp::kKeyInfoPublicKeyCapacity,
+                             uint32_t certificate_capacity = csp::kKeyInfoCertificateCapacity) {
+  const std::string reader = csp::ReaderPath(slot);
+  std::vector<std::string> names;
+  const uint32_t status = csp.EnumContainerNames(reader, &names);
+  for (const std::string& name : names) {
+    for (uint32_t spec : kKeySpecs) {
+      csp::KeyInfo key;
+      if (csp.GetContainerKeyInfo(reader + name, spec, &key, key_capacity, certificate_capacity) ==
+          0) {
+        fn(name, key);
+      }
+    }
+  }
+  return status;
+}
+
 }  // namespace
 
 void CopyList(std::string_view text, char* out, size_t capacity) {
@@ -96,29 +117,21 @@ uint32_t CollectCandidates(TokenCore& core, csp::CspInterface& csp, uint32_t slo
                            bool* admin) {
   candidates->clear();
   *admin = AdminFlag(core, slot) != 0;
-  const std::string reader = csp::ReaderPath(slot);
   const std::string serial = Serial(info);
-  std::vector<std::string> names;
-  const uint32_t status = csp.EnumContainerNames(reader, &names);
-  for (const std::string& name : names) {
-    for (uint32_t spec : kKeySpecs) {
-      csp::KeyInfo key;
-      if (csp.GetContainerKeyInfo(reader + name, spec, &key) != 0 || key.certificate.empty()) {
-        continue;
-      }
-      Candidate c;
-      c.serial = serial;
-      c.subject = SubjectDn(key.certificate);
-      c.key_type = key.key_type;
-      c.algorithm = key.key_algorithm;
-      c.key_spec = spec;
-      c.kind = key.certificate_kind;
-      c.certificate = std::move(key.certificate);
-      c.public_key = std::move(key.public_key);
-      candidates->push_back(std::move(c));
-    }
-  }
-  return status;
+  return ForEachContainerKey(csp, slot, [&](const std::string&, csp::KeyInfo& key) {
+    if (key.certificate.empty())
+      return;
+    Candidate c;
+    c.serial = serial;
+    c.subject = SubjectDn(key.certificate);
+    c.key_type = key.key_type;
+    c.algorithm = key.key_algorithm;
+    c.key_spec = key.key_spec;
+    c.kind = key.certificate_kind;
+    c.certificate = std::move(key.certificate);
+    c.public_key = std::move(key.public_key);
+    candidates->push_back(std::move(c));
+  });
 }
 
 int GMGetCertDN(TokenCore& core, csp::CspInterface& csp, char* out, size_t capacity) {
@@ -131,20 +144,14 @@ int GMGetCertDN(TokenCore& core, csp::CspInterface& csp, char* out, size_t capac
   const int found = core.FindKey(BindSet::kFull, &slot, &info);
   if (found != kOk)
     return found;
-  const std::string reader = csp::ReaderPath(slot);
-  std::vector<std::string> names;
-  const uint32_t status = csp.EnumContainerNames(reader, &names);
   std::string list;
-  for (const std::string& name : names) {
-    for (uint32_t spec : kKeySpecs) {
-      csp::KeyInfo key;
-      if (csp.GetContainerKeyInfo(reader + name, spec, &key) != 0 || key.certificate.empty()) {
-        continue;
-      }
-      list += SubjectDn(key.certificate).substr(0, 1024);
-      list += "||";
-    }
-  }
+  const uint32_t status =
+      ForEachContainerKey(csp, slot, [&](const std::string&, const csp::KeyInfo& key) {
+        if (key.certificate.empty())
+          return;
+        list += SubjectDn(key.certificate).substr(0, 1024);
+        list += "||";
+      });
   DropTrailingSeparator(&list);
   CopyList(CompactDnSeparators(list), out, capacity);
   core.Finish(static_cast<int>(status));
@@ -172,24 +179,17 @@ int GMGetPublicKey(TokenCore& core, csp::CspInterface& csp, std::string_view key
   const int found = core.FindKey(BindSet::kFull, &slot, &info);
   if (found != kOk)
     return found;
-  const std::string reader = csp::ReaderPath(slot);
-  std::vector<std::string> names;
-  const uint32_t status = csp.EnumContainerNames(reader, &names);
   std::string list;
-  for (const std::string& name : names) {
-    for (uint32_t spec : kKeySpecs) {
-      csp::KeyInfo key;
-      if (csp.GetContainerKeyInfo(reader + name, spec, &key) != 0)
-        continue;
-      const bool has_cert = !key.certificate.empty();
-      if ((kind == kWithCert && !has_cert) || (kind == kWithoutCert && has_cert))
-        continue;
-      list += static_cast<char>('0' + (key.key_type >> 4));
-      list += static_cast<char>('0' + (key.key_type & 0x0F));
-      list += Base64(DerPublicKey(key.public_key.data(), key.public_key.size()));
-      list += "||";
-    }
-  }
+  const uint32_t status =
+      ForEachContainerKey(csp, slot, [&](const std::string&, const csp::KeyInfo& key) {
+        const bool has_cert = !key.certificate.empty();
+        if ((kind == kWithCert && !has_cert) || (kind == kWithoutCert && has_cert))
+          return;
+        list += static_cast<char>('0' + (key.key_type >> 4));
+        list += static_cast<char>('0' + (key.key_type & 0x0F));
+        list += Base64(DerPublicKey(key.public_key.data(), key.public_key.size()));
+        list += "||";
+      });
   DropTrailingSeparator(&list);
   CopyList(list, out, capacity);
   return core.Finish(static_cast<int>(status));
@@ -350,18 +350,10 @@ namespace {
 uint32_t PublicKeys(csp::CspInterface& csp, uint32_t slot,
                     std::vector<std::vector<uint8_t>>* keys) {
   constexpr uint32_t kKeyCapacity = 512;
-  const std::string reader = csp::ReaderPath(slot);
-  std::vector<std::string> names;
-  const uint32_t status = csp.EnumContainerNames(reader, &names);
-  for (const std::string& name : names) {
-    for (uint32_t spec : kKeySpecs) {
-      csp::KeyInfo key;
-      if (csp.GetContainerKeyInfo(reader + name, spec, &key, kKeyCapacity, 0) == 0) {
-        keys->push_back(std::move(key.public_key));
-      }
-    }
-  }
-  return status;
+  return ForEachContainerKey(
+      csp, slot,
+      [&](const std::string&, csp::KeyInfo& key) { keys->push_back(std::move(key.public_key)); },
+      kKeyCapacity, 0);
 }
 
 }  // namespace
@@ -417,25 +409,18 @@ int RegisterCert(TokenCore& core, csp::CspInterface& csp) {
   if (found != kOk)
     return found;
   const bool admin = AdminFlag(core, slot) != 0;
-  const std::string reader = csp::ReaderPath(slot);
   const std::string prefix = csp::ContainerPrefix(
       std::string(reinterpret_cast<const char*>(info.data() + token::devinfo::kDeviceId), 16));
-  std::vector<std::string> names;
-  const uint32_t status = csp.EnumContainerNames(reader, &names);
-  for (const std::string& name : names) {
-    for (uint32_t spec : kKeySpecs) {
-      csp::KeyInfo key;
-      if (csp.GetContainerKeyInfo(reader + name, spec, &key) != 0 || key.certificate.empty()) {
-        continue;
-      }
-      if (key.key_algorithm == kAlgSm2 || (admin && key.certificate_kind == kKindSpecial)) {
-        continue;
-      }
-      certstore::RegisterCertificate(csp::kProviderName, (prefix + name).c_str(), spec,
-                                     key.certificate.data(),
-                                     static_cast<DWORD>(key.certificate.size()));
-    }
-  }
+  const uint32_t status =
+      ForEachContainerKey(csp, slot, [&](const std::string& name, const csp::KeyInfo& key) {
+        if (key.certificate.empty() || key.key_algorithm == kAlgSm2 ||
+            (admin && key.certificate_kind == kKindSpecial)) {
+          return;
+        }
+        certstore::RegisterCertificate(csp::kProviderName, (prefix + name).c_str(), key.key_spec,
+                                       key.certificate.data(),
+                                       static_cast<DWORD>(key.certificate.size()));
+      });
   return core.Finish(static_cast<int>(status));
 }
 
