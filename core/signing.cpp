@@ -26,7 +26,8 @@ uint32_t Handle(uint32_t slot) {
 // kBadParameter when it is too large to be carried in a signing record.
 int ReadWholeFile(std::string_view path_utf8, std::vector<uint8_t>* content) {
   std::u16string wide;
-  if (!text::Utf8ToUtf16(path_utf8, &wide))
+  // A NUL inside the path would name a different, shorter path.
+  if (path_utf8.find('\0') != std::string_view::npos || !text::Utf8ToUtf16(path_utf8, &wide))
     return kReadError;
   const std::wstring name(wide.begin(), wide.end());
   const win::UniqueHandle file = win::OwnFile(
