@@ -79,13 +79,15 @@ int FilePartOf(TokenCore& core, std::string_view path, std::string* part) {
 class Pkcs7Buffer {
  public:
   explicit Pkcs7Buffer(token::PFN_Ossl_PKCS7_free release) : release_(release) {}
-  ~Pkcs7Buffer() {
-    if (data_ != nullptr)
-      release_(data_);
-  }
+  ~Pkcs7Buffer() { Reset(); }
   Pkcs7Buffer(const Pkcs7Buffer&) = delete;
   Pkcs7Buffer& operator=(const Pkcs7Buffer&) = delete;
   uint8_t** out() { return &data_; }
+  void Reset() {
+    if (data_ != nullptr)
+      release_(data_);
+    data_ = nullptr;
+  }
   const uint8_t* get() const { return data_; }
 
  private:
@@ -193,8 +195,11 @@ int Sign(TokenCore& core, csp::CspInterface& csp, std::string_view cert_dn,
   if (signed_data != 1 || pkcs7_length <= 0)
     return core.Finish(kPkcs7BuildError);
 
+  // A file part makes these texts large: each is let go as soon as the next one is made.
+  std::string().swap(record);
   const std::string base64 = text::Base64Encode(
       std::string_view(reinterpret_cast<const char*>(pkcs7.get()), pkcs7_length));
+  pkcs7.Reset();
   auto text = std::make_unique<char[]>(base64.size() + 1);
   std::memcpy(text.get(), base64.c_str(), base64.size() + 1);
   *result = text.release();

@@ -9,9 +9,10 @@ import tempfile
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "..", "tools", "pylib"))
+import nmhost  # noqa: E402
 import vkeyctl  # noqa: E402
 
-VKEY = PROBE = None
+HOST = VKEY = PROBE = None
 PIN = "123456"
 XML = "<T><amount>100.00</amount><payee>\u5f20\u4e09</payee></T>"  # 张三
 KEY_INFO = "ki-01"
@@ -179,6 +180,30 @@ class CoreSigning(unittest.TestCase):
         self.assertEqual(results, [(-100, 1), (-105, 1), (0, 1)])
         self.verified_content(p7)
 
+    def test_host_answers_refusals_with_their_codes(self):
+        """The installed host program: codes that end the operation before any PIN entry."""
+        self.key("AB12", "rsa1024", "/CN=Zhang San")
+        missing = vkeyctl.winpath(os.path.join(self.dir, "missing.bin"))
+
+        def request(tab, **members):
+            r = {"type": "GMUsbKeySign", "tabID": tab, "certDN": "CN=Zhang San",
+                 "hashType": "SHA256", "xmlInfo": XML, "keyInfo": KEY_INFO, "filePath": ""}
+            r.update(members)
+            return r
+        requests = [request(1, hashType="MD5"), request(2, filePath=missing),
+                    request(3, certDN="CN=Li Si"), request(4, certDN="")]
+        with nmhost.Host(HOST, env=self.store.env) as host:
+            replies = [host.request(r) for r in requests]
+            host.close()
+        self.assertEqual([(r["tabID"], r["IsOver"], r["action"], r["responseData"])
+                          for r in replies],
+                         [(1, 1, "GMUsbKeySign", -106), (2, 1, "GMUsbKeySign", -302),
+                          (3, 1, "GMUsbKeySign", -405), (4, 1, "GMUsbKeySign", -106)])
+        self.vkey("remove", "AB12")
+        with nmhost.Host(HOST, env=self.store.env) as host:
+            self.assertEqual(host.request(request(5))["responseData"], -102)
+            host.close()
+
     def test_key_removed_before_signing(self):
         self.key("AB12", "rsa1024", "/CN=Zhang San")
         self.vkey("fault", "AB12", "VexloT_RsaSign_koba", "--status", "0x8010002E", "--remove")
@@ -190,5 +215,5 @@ class CoreSigning(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    VKEY, PROBE = sys.argv.pop(1), sys.argv.pop(1)
+    HOST, VKEY, PROBE = sys.argv.pop(1), sys.argv.pop(1), sys.argv.pop(1)
     unittest.main()
