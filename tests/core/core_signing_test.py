@@ -136,8 +136,14 @@ class CoreSigning(unittest.TestCase):
     def test_refusals_before_the_pin(self):
         self.key("AB12", "rsa2048", "/O=Bank/CN=Zhang San")
         missing = vkeyctl.winpath(os.path.join(self.dir, "no-such-file.txt"))
+        # Its Base64 would not fit the eight-digit length fields of the file part (sparse: the
+        # size is refused before anything is read).
+        huge = os.path.join(self.dir, "huge.bin")
+        with open(huge, "wb") as f:
+            f.truncate(75 * 1000 * 1000)
         cases = [({"digest": "MD5"}, -106), ({"digest": "SHA-256"}, -106),
                  ({"dn": ""}, -106), ({"dn": "CN=Li Si"}, -405), ({"path": missing}, -302),
+                 ({"path": vkeyctl.winpath(huge)}, -106),
                  ({"xml": b"bad \xff text"}, -106)]
         for args, code in cases:
             with self.subTest(**{k: str(v)[:20] for k, v in args.items()}):
