@@ -1,10 +1,13 @@
 #include "actions.h"
 
+#include <memory>
 #include <string>
 
 #include "diag_log.h"
 #include "queries.h"
+#include "result_codes.h"
 #include "settings.h"
+#include "signing.h"
 
 namespace koba::host {
 namespace {
@@ -46,6 +49,24 @@ Action GetLogFileContentAction() {
                 }};
 }
 
+// The Base64 PKCS#7 message, chunked; the core's text is released once it is sent.
+Action GMUsbKeySignAction(core::TokenCore& core, csp::CspInterface& csp) {
+  return Action{"GMUsbKeySign",
+                {{"certDN"}, {"hashType"}, {"xmlInfo"}, {"keyInfo"}, {"filePath"}},
+                [&core, &csp](const Args& args, const Reply& reply) {
+                  char* text = nullptr;
+                  const int code = core::GMUsbKeySign(core, csp, args.Str(0), args.Str(1),
+                                                      args.Str(2), args.Str(3), args.Str(4), &text);
+                  const std::unique_ptr<char, void (*)(char*)> owned(text,
+                                                                     &core::ReleaseResultText);
+                  if (code != 0 || owned == nullptr) {
+                    reply.Number(code != 0 ? code : core::kOtherError);
+                  } else {
+                    reply.Chunked(owned.get());
+                  }
+                }};
+}
+
 }  // namespace
 
 // Rows in the order the pages' actions are compared.
@@ -75,6 +96,7 @@ ActionTable BuildActionTable(core::TokenCore& core, csp::CspInterface& csp) {
                          return core::GMGetPublicKeyC(core, csp, a.Str(0), a.Str(1), a.Str(2), out,
                                                       cap);
                        }));
+  table.Add(GMUsbKeySignAction(core, csp));
   // The page only learns whether the keys were logged out.
   table.Add(CodeAction("ClearSSLState", {},
                        [&core](const Args&) { return core.ClearSSLState() == 0 ? 0 : -1; }));
