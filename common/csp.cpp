@@ -200,24 +200,21 @@ uint32_t CspInterface::DeleteContainerKey(const std::string& container_path, uin
   return 0;
 }
 
-uint32_t CspInterface::DeleteKeyBatch(BatchRecord* record) {
+uint32_t CspInterface::Batch(uint32_t param, BatchRecord* record) {
   if (!Load() || get_prov_param_ == nullptr)
     return kErrorNoProvider;
   uint32_t size = sizeof *record;
-  if (!get_prov_param_(0, kParamDeleteBatch, reinterpret_cast<uint8_t*>(record), &size, 0)) {
+  if (!get_prov_param_(0, param, reinterpret_cast<uint8_t*>(record), &size, 0))
     return LastErrorOr(kErrorNoKey);
-  }
   return 0;
 }
 
+uint32_t CspInterface::DeleteKeyBatch(BatchRecord* record) {
+  return Batch(kParamDeleteBatch, record);
+}
+
 uint32_t CspInterface::ListKeyBatch(BatchRecord* record) {
-  if (!Load() || get_prov_param_ == nullptr)
-    return kErrorNoProvider;
-  uint32_t size = sizeof *record;
-  if (!get_prov_param_(0, kParamListBatch, reinterpret_cast<uint8_t*>(record), &size, 0)) {
-    return LastErrorOr(kErrorNoKey);
-  }
-  return 0;
+  return Batch(kParamListBatch, record);
 }
 
 CspInterface& SystemCsp() {

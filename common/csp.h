@@ -55,6 +55,8 @@ class CspInterface {
  private:
   class Context;
   bool Load();
+  // A batch call: no context, the record and the address of its size.
+  uint32_t Batch(uint32_t param, BatchRecord* record);
   template <class Read>
   uint32_t ReadUserKey(const std::string& container_path, uint32_t key_spec,
                        std::vector<uint8_t>* out, Read read);

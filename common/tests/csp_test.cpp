@@ -6,34 +6,21 @@
 #include <windows.h>
 
 #include <cstring>
-#include <filesystem>
 #include <string>
 
 #include "crypto.h"
 #include "device.h"
 #include "store.h"
+#include "testing/temp_store.h"
 
 namespace koba::csp {
 namespace {
 
-std::wstring BesideTest(const wchar_t* relative) {
-  wchar_t exe[MAX_PATH];
-  GetModuleFileNameW(nullptr, exe, MAX_PATH);
-  std::wstring dir(exe);
-  dir.resize(dir.find_last_of(L'\\') + 1);
-  return dir + relative;
-}
+using vkey::testing::BesideTest;
 
 class CspTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    wchar_t temp[MAX_PATH];
-    GetTempPathW(MAX_PATH, temp);
-    store_ = std::wstring(temp) + L"koba-csp-test-" + std::to_wstring(GetCurrentProcessId()) +
-             L"-" + std::to_wstring(++counter_);
-    CreateDirectoryW(store_.c_str(), nullptr);
-    SetEnvironmentVariableW(L"KOBA_VKEY_STORE", store_.c_str());
-    SetEnvironmentVariableW(L"KOBA_VKEY_POLL_MS", L"20");
     // One key: an RSA key pair in "c1" (signature) and an SM2 one in "c2" (exchange).
     ASSERT_TRUE(vkey::Transact([&](vkey::Store& s) {
       vkey::Key& key = vkey::AddKey(s, "AB12", false);
@@ -50,15 +37,9 @@ class CspTest : public ::testing::Test {
     }));
   }
 
-  void TearDown() override {
-    std::error_code ignored;
-    std::filesystem::remove_all(store_, ignored);
-  }
-
   CspInterface csp_{BesideTest(L"..\\vkey\\Q2CSP_KOBA.dll")};
-  std::wstring store_;
+  vkey::testing::TempStore store_;
   uint32_t slot_ = 0;
-  static inline int counter_ = 0;
 };
 
 TEST_F(CspTest, ContainersAndKeyInformation) {

@@ -6,13 +6,13 @@
 #include <windows.h>
 
 #include <cstring>
-#include <filesystem>
 #include <string>
 
 #include "device.h"
 #include "result_codes.h"
 #include "settings.h"
 #include "store.h"
+#include "testing/temp_store.h"
 
 namespace koba::core {
 namespace {
@@ -30,25 +30,12 @@ uint8_t U8At(const PinpadParam& block, size_t offset) {
   return reinterpret_cast<const uint8_t*>(&block)[offset];
 }
 
-std::wstring BesideTest(const wchar_t* relative) {
-  wchar_t exe[MAX_PATH];
-  GetModuleFileNameW(nullptr, exe, MAX_PATH);
-  std::wstring dir(exe);
-  dir.resize(dir.find_last_of(L'\\') + 1);
-  return dir + relative;
-}
+using vkey::testing::BesideTest;
 
 // Each test gets an empty virtual key store of its own.
 class TokenCoreTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    wchar_t temp[MAX_PATH];
-    GetTempPathW(MAX_PATH, temp);
-    store_ = std::wstring(temp) + L"koba-core-test-" + std::to_wstring(GetCurrentProcessId()) +
-             L"-" + std::to_wstring(++counter_);
-    CreateDirectoryW(store_.c_str(), nullptr);
-    SetEnvironmentVariableW(L"KOBA_VKEY_STORE", store_.c_str());
-    SetEnvironmentVariableW(L"KOBA_VKEY_POLL_MS", L"20");
     pinpad_ = LoadLibraryW(paths_.pinpad.c_str());
     ASSERT_NE(pinpad_, nullptr);
     script_ = Proc<void(__stdcall*)(const char*, uint32_t)>("Recording_Script");
@@ -59,8 +46,6 @@ class TokenCoreTest : public ::testing::Test {
   void TearDown() override {
     if (pinpad_ != nullptr)
       FreeLibrary(pinpad_);
-    std::error_code ignored;
-    std::filesystem::remove_all(store_, ignored);
   }
 
   template <class F>
@@ -97,11 +82,10 @@ class TokenCoreTest : public ::testing::Test {
 
   LibraryPaths paths_{BesideTest(L"..\\vkey\\Q2Token_koba.dll"),
                       BesideTest(L"recording_pinpad.dll")};
-  std::wstring store_;
+  vkey::testing::TempStore store_;
   HMODULE pinpad_ = nullptr;
   void(__stdcall* script_)(const char*, uint32_t) = nullptr;
   BOOL(__stdcall* last_)(PinpadParam*, void**, uint32_t*, uint32_t*) = nullptr;
-  static inline int counter_ = 0;
 };
 
 TEST_F(TokenCoreTest, MediaIdAndKeyDiscovery) {
