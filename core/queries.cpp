@@ -99,6 +99,15 @@ uint32_t ForEachContainerKey(csp::CspInterface& csp, uint32_t slot, Fn fn,
   return status;
 }
 
+// The start of a query with a text result: the output emptied, then the single key found.
+int StartTextQuery(TokenCore& core, BindSet set, char* out, size_t capacity, uint32_t* slot,
+                   DeviceInfo* info) {
+  if (out == nullptr || capacity == 0)
+    return core.Finish(kBadParameter);
+  out[0] = '\0';
+  return core.FindKey(set, slot, info);
+}
+
 }  // namespace
 
 void CopyList(std::string_view text, char* out, size_t capacity) {
@@ -136,12 +145,9 @@ uint32_t CollectCandidates(TokenCore& core, csp::CspInterface& csp, uint32_t slo
 
 int GMGetCertDN(TokenCore& core, csp::CspInterface& csp, char* out, size_t capacity) {
   BindingGuard guard(core);
-  if (out == nullptr || capacity == 0)
-    return core.Finish(kBadParameter);
-  out[0] = '\0';
   uint32_t slot;
   DeviceInfo info;
-  const int found = core.FindKey(BindSet::kFull, &slot, &info);
+  const int found = StartTextQuery(core, BindSet::kFull, out, capacity, &slot, &info);
   if (found != kOk)
     return found;
   std::string list;
@@ -197,12 +203,9 @@ int GMGetPublicKey(TokenCore& core, csp::CspInterface& csp, std::string_view key
 
 int GetPublicKeyC(TokenCore& core, char* out, size_t capacity) {
   BindingGuard guard(core);
-  if (out == nullptr || capacity == 0)
-    return core.Finish(kBadParameter);
-  out[0] = '\0';
   uint32_t slot;
   DeviceInfo info;
-  const int found = core.FindKey(BindSet::kDevice, &slot, &info);
+  const int found = StartTextQuery(core, BindSet::kDevice, out, capacity, &slot, &info);
   if (found != kOk)
     return found;
   const bool admin = AdminFlag(core, slot) == 1;
@@ -323,12 +326,9 @@ int GMGetPublicKeyC(TokenCore& core, csp::CspInterface& csp, std::string_view ke
 
 int GMGetAdminKeyInfo(TokenCore& core, char* out, size_t capacity) {
   BindingGuard guard(core);
-  if (out == nullptr || capacity == 0)
-    return core.Finish(kBadParameter);
-  out[0] = '\0';
   uint32_t slot;
   DeviceInfo info;
-  const int found = core.FindKey(BindSet::kDevice, &slot, &info);
+  const int found = StartTextQuery(core, BindSet::kDevice, out, capacity, &slot, &info);
   if (found != kOk)
     return found;
   if (AdminFlag(core, slot) == 0)
@@ -360,12 +360,9 @@ uint32_t PublicKeys(csp::CspInterface& csp, uint32_t slot,
 
 int GetPublicKey(TokenCore& core, csp::CspInterface& csp, char* out, size_t capacity) {
   BindingGuard guard(core);
-  if (out == nullptr || capacity == 0)
-    return core.Finish(kBadParameter);
-  out[0] = '\0';
   uint32_t slot;
   DeviceInfo info;
-  const int found = core.FindKey(BindSet::kDevice, &slot, &info);
+  const int found = StartTextQuery(core, BindSet::kDevice, out, capacity, &slot, &info);
   if (found != kOk)
     return found;
   std::vector<std::vector<uint8_t>> keys;
