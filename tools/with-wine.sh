@@ -10,7 +10,9 @@ case "$WINEPREFIX" in
 esac
 
 xvfb_pid=""
+keeper_pid=""
 cleanup() {
+  [ -n "$keeper_pid" ] && kill "$keeper_pid" 2>/dev/null
   wine_stop_server
   [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
   wait 2>/dev/null
@@ -29,5 +31,13 @@ fi
 
 wine_ensure_prefix
 wine_start_server
+# Wine closes the desktop a second after the last thread using it goes away, and a process
+# that starts at that moment fails to start or is killed with it. A program holding a hidden
+# window keeps the desktop open for the whole run.
+keeper=$KOBA_ROOT/build/win64/tests/desktop_keeper.exe
+if [ -f "$keeper" ]; then
+  "$WINE" "$keeper" </dev/null >/dev/null 2>&1 &
+  keeper_pid=$!
+fi
 export KOBA_WINE_READY="$WINEPREFIX"
 "$@"
