@@ -396,6 +396,26 @@ CSP_EXPORT BOOL WINAPI CPDestroyKey(cs::CspProv, cs::CspKey key) {
 // PUBLICKEYBLOB: BLOBHEADER (type 6, version 2, CALG_RSA_KEYX or CALG_RSA_SIGN) and RSAPUBKEY
 // ("RSA1", bits, 65537) with the modulus little-endian; an SM2 key gives magic "SM21", 256 and
 // X || Y big-endian after a header with algorithm id 0.
+namespace {
+
+// Hands a variable-length value back the CryptoAPI way: its size alone when there is no
+// buffer, ERROR_MORE_DATA with the size when the buffer is too small.
+BOOL CopyOut(const Bytes& value, uint8_t* data, uint32_t* length) {
+  if (!data) {
+    *length = static_cast<uint32_t>(value.size());
+    return TRUE;
+  }
+  if (*length < value.size()) {
+    *length = static_cast<uint32_t>(value.size());
+    return Fail(cs::kErrorMoreData);
+  }
+  std::memcpy(data, value.data(), value.size());
+  *length = static_cast<uint32_t>(value.size());
+  return TRUE;
+}
+
+}  // namespace
+
 CSP_EXPORT BOOL WINAPI CPExportKey(cs::CspProv, cs::CspKey key, cs::CspKey, uint32_t blob_type,
                                    uint32_t, uint8_t* data, uint32_t* length) {
   KeyHandle* k = AsKey(key);
@@ -434,17 +454,7 @@ CSP_EXPORT BOOL WINAPI CPExportKey(cs::CspProv, cs::CspKey key, cs::CspKey, uint
   });
   if (status)
     return Fail(CspError(status));
-  if (!data) {
-    *length = static_cast<uint32_t>(blob.size());
-    return TRUE;
-  }
-  if (*length < blob.size()) {
-    *length = static_cast<uint32_t>(blob.size());
-    return Fail(cs::kErrorMoreData);
-  }
-  std::memcpy(data, blob.data(), blob.size());
-  *length = static_cast<uint32_t>(blob.size());
-  return TRUE;
+  return CopyOut(blob, data, length);
 }
 
 CSP_EXPORT BOOL WINAPI CPImportKey(cs::CspProv, const uint8_t*, uint32_t, cs::CspKey, uint32_t,
@@ -476,17 +486,7 @@ CSP_EXPORT BOOL WINAPI CPGetKeyParam(cs::CspProv, cs::CspKey key, uint32_t param
   });
   if (status)
     return Fail(CspError(status));
-  if (!data) {
-    *length = static_cast<uint32_t>(cert.size());
-    return TRUE;
-  }
-  if (*length < cert.size()) {
-    *length = static_cast<uint32_t>(cert.size());
-    return Fail(cs::kErrorMoreData);
-  }
-  std::memcpy(data, cert.data(), cert.size());
-  *length = static_cast<uint32_t>(cert.size());
-  return TRUE;
+  return CopyOut(cert, data, length);
 }
 
 CSP_EXPORT BOOL WINAPI CPSetKeyParam(cs::CspProv, cs::CspKey, uint32_t, const uint8_t*, uint32_t) {
