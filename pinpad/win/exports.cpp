@@ -7,6 +7,7 @@
 
 #include "gate.h"
 #include "indicator_logic.h"
+#include "pad_module.h"
 #include "pinpad_api.h"
 #include "pinpad_texts.h"
 
@@ -52,6 +53,14 @@ bool ValidBlock(const PinpadParam* param) {
 }  // namespace
 
 extern "C" {
+
+BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
+  if (reason == DLL_PROCESS_ATTACH) {
+    SetPadModule(instance);
+    DisableThreadLibraryCalls(instance);
+  }
+  return TRUE;
+}
 
 uint32_t KOBA_PINPAD_CALL Pinpad_Indicator(uint32_t /*reserved*/, void* tokenFunction,
                                            uint32_t /*keyInfo*/, PinpadParam* param) {

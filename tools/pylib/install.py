@@ -1,24 +1,33 @@
 """Installs the system into a Wine prefix the way the installer does: the libraries the
-programs load from the system folder, and the install folder with its programs.
+programs load from the system folder, the install folder with its programs, language files
+(langs\\) and pictures (res\\), and the machine settings that name the install folder.
 
     python3 tools/pylib/install.py BUILD_DIR     # into $WINEPREFIX
 
 Until the key's vendor libraries are present on a PC, the virtual key's stand-ins take their
 place in the system folder.
 """
+import glob
 import os
 import shutil
+import subprocess
 import sys
+import tempfile
 
 INSTALL_DIR = ("Program Files", "KOBA")
 SYSTEM_LIBRARIES = [
     ("vkey", "Q2Token_koba.dll"),
     ("vkey", "Q2CSP_KOBA.dll"),
     ("vkey", "Q2DevEx01_koba.dll"),
+    ("pinpad", "Q2Pinpad_KOBA.dll"),
 ]
 PROGRAMS = [
     ("host", "koba.chrome.KVN.NativeHost.exe"),
 ]
+
+
+WINE_RUN = os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "wine-run")
+SETTINGS_KEY = r"HKLM\Software\Korvanet\507Q2_KOBA"
 
 
 def drive_c(prefix=None):
@@ -39,7 +48,30 @@ def install(build_dir, prefix=None):
     os.makedirs(target, exist_ok=True)
     for folder, name in PROGRAMS:
         shutil.copy2(os.path.join(build_dir, folder, name), target)
+    for sub, files in (("langs", glob.glob(os.path.join(build_dir, "langs", "*.ini"))),
+                       ("res", [p for p in glob.glob(os.path.join(build_dir, "pinpad", "res", "*"))
+                                if not p.endswith(".ico")])):
+        os.makedirs(os.path.join(target, sub), exist_ok=True)
+        for path in files:
+            shutil.copy2(path, os.path.join(target, sub))
+    wine("reg", "add", SETTINGS_KEY, "/v", "InstallPath", "/t", "REG_SZ",
+         "/d", "C:\\" + "\\".join(INSTALL_DIR), "/f")
+    # The vendor libraries carry a code signature; the virtual key's are signed by a test root
+    # that the machine must trust, as a PC trusts the vendor's.
+    wine(os.path.join(build_dir, "vkey", "vkey.exe"), "trust-root",
+         "Z:" + os.path.join(build_dir, "vkey", "codesign", "root.der").replace("/", "\\"))
     return target
+
+
+def wine(*args):
+    """Runs a Windows program of the prefix; its output goes to files, not pipes, because
+    Wine's background processes may inherit pipes and keep them open."""
+    with tempfile.TemporaryFile() as out:
+        p = subprocess.run([WINE_RUN, *args], stdout=out, stderr=subprocess.STDOUT,
+                           stdin=subprocess.DEVNULL, timeout=120)
+        if p.returncode != 0:
+            out.seek(0)
+            raise RuntimeError("%s failed: %s" % (args[0], out.read().decode("utf-8", "replace")))
 
 
 if __name__ == "__main__":
