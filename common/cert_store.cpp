@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "code_page.h"
+#include "x500_name.h"
 
 namespace koba::certstore {
 namespace {
@@ -104,11 +105,15 @@ DWORD Field(const BYTE* der, DWORD der_len, int selector, Char* out, DWORD out_c
   const DWORD needed = get(nullptr, 0);
   if (needed == 0)
     return static_cast<DWORD>(NTE_FAIL);
-  std::vector<Char> name(needed, Char{});
-  if (get(name.data(), needed) == 0)
+  std::vector<Char> buffer(needed, Char{});
+  if (get(buffer.data(), needed) == 0)
     return static_cast<DWORD>(NTE_FAIL);
-  const DWORD copy = needed - 1 < chars - 1 ? needed - 1 : chars - 1;
-  std::memcpy(out, name.data(), copy * sizeof(Char));
+  std::basic_string<Char> name(buffer.data());
+  if (type == CERT_NAME_RDN_TYPE)
+    name = x500::NormalizeQuoting(name);
+  const size_t length = name.size() < chars - 1 ? name.size() : chars - 1;
+  std::memcpy(out, name.data(), length * sizeof(Char));
+  const DWORD copy = static_cast<DWORD>(length);
   out[copy] = Char{};
   return 0;
 }

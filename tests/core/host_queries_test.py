@@ -63,7 +63,7 @@ class HostQueries(unittest.TestCase):
     def test_user_key(self):
         self.vkey("create", "AB12")
         signing = self.vkey("genkey", "AB12", "c1", "rsa2048", "--spec", 2, "--kind", 1)
-        cert = self.certify("AB12", "c1", 2, "/C=CN/O=Bank/OU=Retail/CN=Zhang San", kind=1)
+        cert = self.certify("AB12", "c1", 2, "/C=CN/O=Koba Bank/OU=Retail/CN=Zhang San", kind=1)
         exchange = self.vkey("genkey", "AB12", "c2", "sm2", "--spec", 1)
         self.vkey("set", "AB12", "user-key-list", "abc||defg")
 
@@ -77,7 +77,7 @@ class HostQueries(unittest.TestCase):
             {"type": "GMGetPublicKey"},
             {"type": "GetPublicKeyC"}, {"type": "GMGetAdminKeyInfo"})
         self.assertEqual(media, "AB12")
-        self.assertEqual(dns, "C=CN,O=Bank,OU=Retail,CN=Zhang San")
+        self.assertEqual(dns, "C=CN,O=Koba Bank,OU=Retail,CN=Zhang San")
         self.assertEqual((bad, missing, admin), (-106, -106, -411))
         self.assertEqual(keyc, "abc||defg")
         self.assertEqual(all_keys, lower)
