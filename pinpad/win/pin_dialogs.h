@@ -30,6 +30,7 @@ struct PinDialogArgs {
 
 class CPinDialog : public PadDialog {
  public:
+  ~CPinDialog() override;
   // The PINs entered, in field order (verify: the PIN; change: old and new; initialise: new);
   // filled when the dialog ends with OK.
   const std::vector<SecretBytes>& pins() const { return pins_; }
@@ -40,7 +41,6 @@ class CPinDialog : public PadDialog {
     size_t limit;
   };
   CPinDialog(int templateId, const PinDialogArgs& args, std::vector<Field> fields);
-  ~CPinDialog() override;
 
   BOOL OnInit() override;
   bool OnCommand(WORD id, WORD code, HWND control) override;
