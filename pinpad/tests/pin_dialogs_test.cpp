@@ -355,5 +355,105 @@ TEST_F(PinDialogs, InitMismatchKeepsBothFields) {
   EXPECT_EQ(Taken(dialog.pins()[0]), "abcdef12");
 }
 
+INPUT KeyInput(WORD vk, bool up) {
+  INPUT input{};
+  input.type = INPUT_KEYBOARD;
+  input.ki.wVk = vk;
+  input.ki.dwFlags = up ? KEYEVENTF_KEYUP : 0;
+  return input;
+}
+
+INPUT ClickInput(DWORD flags, ULONG_PTR extraInfo) {
+  INPUT input{};
+  input.type = INPUT_MOUSE;
+  input.mi.dwFlags = flags;
+  input.mi.dwExtraInfo = extraInfo;
+  return input;
+}
+
+TEST_F(PinDialogs, PhysicalKeysReachTheFocusedFieldOnlyAsCommands) {
+  PinDialogArgs args;
+  args.deviceValue = kDevice;
+  args.minimum = 1;
+  args.flags = 1;
+  CDlgVerifyPin dialog(args);
+  const INT_PTR result = RunWithDriver<INT_PTR>(
+      [&] { return dialog.RunModal(nullptr); },
+      [&](DWORD thread) {
+        const HWND d = WaitForDialog(thread);
+        ASSERT_NE(d, nullptr);
+        const HWND field = GetDlgItem(d, IDC_VERIFY_PIN);
+        ASSERT_TRUE(WaitUntil([&] { return FocusOf(thread) == field; }));
+        std::vector<INPUT> keys;
+        for (const WORD vk : {WORD{'A'}, WORD{'1'}}) {
+          keys.push_back(KeyInput(vk, false));
+          keys.push_back(KeyInput(vk, true));
+        }
+        keys.push_back(KeyInput(VK_SHIFT, false));
+        keys.push_back(KeyInput('B', false));
+        keys.push_back(KeyInput('B', true));
+        keys.push_back(KeyInput(VK_SHIFT, true));
+        // Ctrl+V pastes nothing; the number pad types digits; Backspace removes the last one.
+        keys.push_back(KeyInput(VK_CONTROL, false));
+        keys.push_back(KeyInput('V', false));
+        keys.push_back(KeyInput('V', true));
+        keys.push_back(KeyInput(VK_CONTROL, true));
+        for (const WORD vk : {WORD{VK_NUMPAD7}, WORD{VK_NUMPAD8}, WORD{VK_BACK}}) {
+          keys.push_back(KeyInput(vk, false));
+          keys.push_back(KeyInput(vk, true));
+        }
+        ASSERT_EQ(SendInput(static_cast<UINT>(keys.size()), keys.data(), sizeof(INPUT)),
+                  keys.size());
+        EXPECT_TRUE(WaitUntil([&] { return WindowText(field) == Masked(4); }))
+            << "got " << WindowText(field).size() << " characters";
+        Press(d, IDOK);
+      });
+  EXPECT_EQ(result, 1);
+  ASSERT_EQ(dialog.pins().size(), 1u);
+  EXPECT_EQ(Taken(dialog.pins()[0]), "a1B7");
+}
+
+TEST_F(PinDialogs, InjectedClicksOnTheKeyboardAreSwallowedUnlessFromPenOrTouch) {
+  PinDialogArgs args;
+  args.deviceValue = kDevice;
+  args.minimum = 1;
+  args.flags = 1;
+  CDlgVerifyPin dialog(args);
+  const INT_PTR result = RunWithDriver<INT_PTR>(
+      [&] { return dialog.RunModal(nullptr); },
+      [&](DWORD thread) {
+        const HWND d = WaitForDialog(thread);
+        ASSERT_NE(d, nullptr);
+        ASSERT_TRUE(WaitUntil([&] { return GetForegroundWindow() == d; }));
+        SendMessageW(GetDlgItem(d, IDC_KEYBOARD), BM_CLICK, 0, 0);
+        const HWND keyboard = KeyboardOf(d);
+        ASSERT_NE(keyboard, nullptr);
+        const HWND key = KeyButton(keyboard, L"q");
+        ASSERT_NE(key, nullptr);
+        RECT r{};
+        GetWindowRect(key, &r);
+        SetCursorPos((r.left + r.right) / 2, (r.top + r.bottom) / 2);
+        const HWND field = GetDlgItem(d, IDC_VERIFY_PIN);
+        const struct {
+          ULONG_PTR extraInfo;
+          size_t length;
+        } clicks[] = {{0, 0}, {0xFF515780, 1}, {0x12345678, 0}, {0xFF5157FF, 2}};
+        for (const auto& click : clicks) {
+          INPUT input[2] = {ClickInput(MOUSEEVENTF_LEFTDOWN, click.extraInfo),
+                            ClickInput(MOUSEEVENTF_LEFTUP, click.extraInfo)};
+          ASSERT_EQ(SendInput(2, input, sizeof(INPUT)), 2u);
+          // A swallowed click shows as nothing; a later click that passes proves the order.
+          if (click.length > 0) {
+            EXPECT_TRUE(WaitUntil([&] { return WindowText(field) == Masked(click.length); }))
+                << std::hex << click.extraInfo;
+          }
+        }
+        Press(d, IDOK);
+      });
+  EXPECT_EQ(result, 1);
+  ASSERT_EQ(dialog.pins().size(), 1u);
+  EXPECT_EQ(Taken(dialog.pins()[0]), "qq") << "exactly the pen and touch clicks typed";
+}
+
 }  // namespace
 }  // namespace VKey
