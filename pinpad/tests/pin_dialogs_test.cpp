@@ -282,6 +282,19 @@ TEST_F(PinDialogs, ChangePinChecks) {
           EXPECT_EQ(title, TableText("PAD_USE_TYPE_CHANGEPIN"));
           SendMessageW(GetDlgItem(d, IDC_KEYBOARD), BM_CLICK, 0, 0);
           const int ids[] = {IDC_CHANGE_OLD_PIN, IDC_CHANGE_NEW1_PIN, IDC_CHANGE_NEW2_PIN};
+          RECT pad{};
+          GetWindowRect(KeyboardOf(d), &pad);
+          RECT client{};
+          GetClientRect(d, &client);
+          MapWindowPoints(d, nullptr, reinterpret_cast<POINT*>(&client), 2);
+          EXPECT_LE(pad.right, client.right) << "the dialog grows to hold the keyboard";
+          EXPECT_LE(pad.bottom, client.bottom);
+          for (const int id :
+               {IDC_CHANGE_OLD_PIN, IDC_CHANGE_NEW1_PIN, IDC_CHANGE_NEW2_PIN, IDC_CHANGE_TIPS}) {
+            RECT control{};
+            GetWindowRect(GetDlgItem(d, id), &control);
+            EXPECT_LE(control.bottom, pad.top) << "the keyboard covers no field, id " << id;
+          }
           const std::string* pins[] = {&c.oldPin, &c.newPin, &c.repeat};
           for (int i = 0; i < 3; ++i) {
             Focus(d, ids[i]);
@@ -363,10 +376,14 @@ INPUT KeyInput(WORD vk, bool up) {
   return input;
 }
 
-INPUT ClickInput(DWORD flags, ULONG_PTR extraInfo) {
+// A button event at a screen point, which each event carries itself so that no other cursor
+// movement can send it elsewhere.
+INPUT ClickInput(DWORD flags, POINT at, ULONG_PTR extraInfo) {
   INPUT input{};
   input.type = INPUT_MOUSE;
-  input.mi.dwFlags = flags;
+  input.mi.dx = MulDiv(at.x, 65535, GetSystemMetrics(SM_CXSCREEN) - 1);
+  input.mi.dy = MulDiv(at.y, 65535, GetSystemMetrics(SM_CYSCREEN) - 1);
+  input.mi.dwFlags = flags | MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
   input.mi.dwExtraInfo = extraInfo;
   return input;
 }
@@ -432,15 +449,15 @@ TEST_F(PinDialogs, InjectedClicksOnTheKeyboardAreSwallowedUnlessFromPenOrTouch) 
         ASSERT_NE(key, nullptr);
         RECT r{};
         GetWindowRect(key, &r);
-        SetCursorPos((r.left + r.right) / 2, (r.top + r.bottom) / 2);
+        const POINT at{(r.left + r.right) / 2, (r.top + r.bottom) / 2};
         const HWND field = GetDlgItem(d, IDC_VERIFY_PIN);
         const struct {
           ULONG_PTR extraInfo;
           size_t length;
         } clicks[] = {{0, 0}, {0xFF515780, 1}, {0x12345678, 0}, {0xFF5157FF, 2}};
         for (const auto& click : clicks) {
-          INPUT input[2] = {ClickInput(MOUSEEVENTF_LEFTDOWN, click.extraInfo),
-                            ClickInput(MOUSEEVENTF_LEFTUP, click.extraInfo)};
+          INPUT input[2] = {ClickInput(MOUSEEVENTF_LEFTDOWN, at, click.extraInfo),
+                            ClickInput(MOUSEEVENTF_LEFTUP, at, click.extraInfo)};
           ASSERT_EQ(SendInput(2, input, sizeof(INPUT)), 2u);
           // A swallowed click shows as nothing; a later click that passes proves the order.
           if (click.length > 0) {

@@ -1,5 +1,6 @@
 #include "pin_dialogs.h"
 
+#include <algorithm>
 #include <string_view>
 #include <utility>
 
@@ -182,7 +183,6 @@ void CPinDialog::RemoveMouseFilter() {
 }
 
 void CPinDialog::ToggleKeyboard() {
-  const HWND firstField = edits_[0]->hwnd();
   if (keyboard_.hwnd() == nullptr) {
     if (!keyboard_.Create(hwnd())) {
       return;
@@ -201,7 +201,7 @@ void CPinDialog::ToggleKeyboard() {
   RECT client{};
   GetClientRect(hwnd(), &client);
   sizeWithoutKeyboard_ = {window.right - window.left, window.bottom - window.top};
-  const int top = ChildRect(hwnd(), firstField).bottom + 16;
+  const int top = LowestControlBottom() + 16;
   keyboard_.Show(8, top);
   const int frame = (window.right - window.left) - (client.right - client.left);
   const PadDialogSize size = DialogSizeWithKeyboard(top, keyboard_.width(), keyboard_.height(),
@@ -210,6 +210,18 @@ void CPinDialog::ToggleKeyboard() {
                SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
   ShowWindow(Item(IDOK), SW_HIDE);
   ShowWindow(Item(IDCANCEL), SW_HIDE);
+}
+
+int CPinDialog::LowestControlBottom() const {
+  int bottom = 0;
+  for (HWND child = GetWindow(hwnd(), GW_CHILD); child != nullptr;
+       child = GetWindow(child, GW_HWNDNEXT)) {
+    const int id = GetDlgCtrlID(child);
+    if (child != keyboard_.hwnd() && id != IDOK && id != IDCANCEL) {
+      bottom = std::max<int>(bottom, ChildRect(hwnd(), child).bottom);
+    }
+  }
+  return bottom;
 }
 
 void CPinDialog::ForegroundClick() {

@@ -67,6 +67,9 @@ class CPinDialog : public PadDialog {
 
  private:
   void ToggleKeyboard();
+  // The bottom edge of the lowest field or label: the keyboard opens below it, so that it
+  // covers none of them.
+  int LowestControlBottom() const;
   void SetKeyboardPicture();
   void ShowCapsTip(size_t field);
   void ForegroundClick();
