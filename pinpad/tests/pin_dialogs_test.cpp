@@ -472,5 +472,69 @@ TEST_F(PinDialogs, InjectedClicksOnTheKeyboardAreSwallowedUnlessFromPenOrTouch) 
   EXPECT_EQ(Taken(dialog.pins()[0]), "qq") << "exactly the pen and touch clicks typed";
 }
 
+// Sets the Caps Lock toggle of the calling thread's keyboard state for the life of the scope.
+class CapsLockScope {
+ public:
+  explicit CapsLockScope(bool on) {
+    GetKeyboardState(saved_);
+    BYTE state[256];
+    GetKeyboardState(state);
+    state[VK_CAPITAL] = on ? 1 : 0;
+    SetKeyboardState(state);
+  }
+  ~CapsLockScope() { SetKeyboardState(saved_); }
+  CapsLockScope(const CapsLockScope&) = delete;
+  CapsLockScope& operator=(const CapsLockScope&) = delete;
+
+ private:
+  BYTE saved_[256] = {};
+};
+
+TEST_F(PinDialogs, CapsLockTipAndUpperCaseKeyboard) {
+  const struct {
+    bool capsLock;
+    uint32_t flags;
+    bool tip;
+  } cases[] = {{true, 0, true}, {true, 1, false}, {false, 0, false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::Message() << "caps " << c.capsLock << " flags " << c.flags);
+    PinDialogArgs args;
+    args.deviceValue = kDevice;
+    args.flags = c.flags;
+    CDlgChangePin dialog(args);
+    const CapsLockScope caps(c.capsLock);
+    const INT_PTR result = RunWithDriver<INT_PTR>(
+        [&] { return dialog.RunModal(nullptr); },
+        [&](DWORD thread) {
+          const HWND d = WaitForDialog(thread);
+          ASSERT_NE(d, nullptr);
+          const HWND balloon = FindWindowW(L"BalloonHelpClass", nullptr);
+          EXPECT_EQ(balloon != nullptr && IsWindowVisible(balloon), c.tip);
+          if (c.tip) {
+            EXPECT_EQ(WindowText(balloon), L" " + TableText("PAD_CAPS_LOCK_TIPS_1"));
+            RECT first{};
+            GetWindowRect(balloon, &first);
+            RECT field{};
+            GetWindowRect(GetDlgItem(d, IDC_CHANGE_OLD_PIN), &field);
+            EXPECT_EQ(first.top, field.bottom - 5) << "pointing into the focused field";
+            Focus(d, IDC_CHANGE_NEW2_PIN);
+            RECT moved{};
+            GetWindowRect(balloon, &moved);
+            GetWindowRect(GetDlgItem(d, IDC_CHANGE_NEW2_PIN), &field);
+            EXPECT_EQ(moved.top, field.bottom - 5) << "follows the focus";
+          }
+          SendMessageW(GetDlgItem(d, IDC_KEYBOARD), BM_CLICK, 0, 0);
+          const HWND keyboard = KeyboardOf(d);
+          ASSERT_NE(keyboard, nullptr);
+          EXPECT_EQ(ItemText(keyboard, KeyIdOfCode(kCodeCaps)),
+                    TableText(c.capsLock ? "PAD_LOWERCASE" : "PAD_CAPS"));
+          EXPECT_EQ(KeyButton(keyboard, c.capsLock ? L"Q" : L"q") != nullptr, true);
+          Press(d, IDCANCEL);
+        });
+    EXPECT_EQ(result, 2);
+    EXPECT_EQ(FindWindowW(L"BalloonHelpClass", nullptr), nullptr) << "gone with its dialog";
+  }
+}
+
 }  // namespace
 }  // namespace VKey
