@@ -536,5 +536,38 @@ TEST_F(PinDialogs, CapsLockTipAndUpperCaseKeyboard) {
   }
 }
 
+TEST_F(PinDialogs, LengthMessageCarriesTheAllowedLengthsAndKeepsTheFields) {
+  PinDialogArgs args;
+  args.deviceValue = kDevice;
+  args.maximum = 8;
+  args.flags = 1;
+  CDlgChangePin dialog(args);
+  const INT_PTR result = RunWithDriver<INT_PTR>(
+      [&] { return dialog.RunModal(nullptr); },
+      [&](DWORD thread) {
+        const HWND d = WaitForDialog(thread);
+        ASSERT_NE(d, nullptr);
+        TypeCommands(GetDlgItem(d, IDC_CHANGE_OLD_PIN), "123456");
+        TypeCommands(GetDlgItem(d, IDC_CHANGE_NEW1_PIN), "a1b2c3d4e");
+        TypeCommands(GetDlgItem(d, IDC_CHANGE_NEW2_PIN), "a1b2c3d4e");
+        EXPECT_EQ(ItemText(d, IDC_CHANGE_NEW1_PIN), Masked(9)) << "the new field takes 30";
+        EXPECT_EQ(ItemText(d, IDC_CHANGE_NEW2_PIN), Masked(8)) << "the repetition takes 8";
+        Press(d, IDOK);
+        const HWND box = WaitForDialogOtherThan(thread, d);
+        ASSERT_NE(box, nullptr);
+        const std::wstring message = ItemText(box, IDC_INFO_TEXT);
+        const std::u16string want =
+            PinpadTexts::Get().table().FormatText("DISP_INVALID_NEW_PIN1_INPUT", {u"6-8"});
+        EXPECT_EQ(message, std::wstring(want.begin(), want.end()));
+        EXPECT_NE(message.find(L"6-8"), std::wstring::npos);
+        Press(box, IDOK);
+        ASSERT_TRUE(WaitUntil([&] { return IsWindowEnabled(d) != FALSE; }));
+        EXPECT_EQ(FocusOf(thread), GetDlgItem(d, IDC_CHANGE_NEW1_PIN));
+        EXPECT_EQ(ItemText(d, IDC_CHANGE_NEW1_PIN), Masked(9));
+        Press(d, IDCANCEL);
+      });
+  EXPECT_EQ(result, 2);
+}
+
 }  // namespace
 }  // namespace VKey

@@ -104,10 +104,8 @@ CPinDialog::CPinDialog(int templateId, const PinDialogArgs& args, std::vector<Fi
   for (size_t i = 0; i < fields_.size(); ++i) {
     edits_.push_back(std::make_unique<CPinEdit>());
   }
-  lengthText_ = [&] {
-    const std::string text = LengthText(args_.minimum, args_.maximum);
-    return std::u16string(text.begin(), text.end());
-  }();
+  const std::string length = LengthText(args_.minimum, args_.maximum);
+  lengthText_.assign(length.begin(), length.end());
 }
 
 CPinDialog::~CPinDialog() {
