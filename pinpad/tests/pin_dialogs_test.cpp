@@ -237,6 +237,7 @@ TEST_F(PinDialogs, VerifyWithTheKeyboard) {
         SendMessageW(button, BM_CLICK, 0, 0);
 
         TypeOnKeyboard(d, "a1");
+        EXPECT_EQ(FocusOf(thread), GetDlgItem(d, IDC_VERIFY_PIN)) << "the field keeps the focus";
         SendMessageW(GetDlgItem(keyboard, KeyIdOfCode(kCodeCaps)), BM_CLICK, 0, 0);
         EXPECT_EQ(ItemText(keyboard, KeyIdOfCode(kCodeCaps)), TableText("PAD_LOWERCASE"));
         EXPECT_EQ(KeyButton(keyboard, L"q"), nullptr) << "letters relabelled in upper case";

@@ -66,11 +66,11 @@ BOOL CPinDialog::OnInit() {
   }
   keyboardField_ = 0;
   SetKeyboardPicture();
+  EnableWindow(Item(IDOK), FALSE);
+  CenterOnOwner();
   if (args_.flags == 0 && CapsLockOn()) {
     ShowCapsTip(0);
   }
-  EnableWindow(Item(IDOK), FALSE);
-  CenterOnOwner();
   SetActiveWindow(hwnd());
   SetTimer(hwnd(), kAttentionTimer, kAttentionDelayMs, nullptr);
   SetFocus(edits_[0]->hwnd());
@@ -200,7 +200,7 @@ bool CPinDialog::OnCommand(WORD id, WORD code, HWND) {
     }
     if (code == EN_CHANGE) {
       UpdateOk();
-    } else if (code == EN_SETFOCUS) {
+    } else if (code == EN_SETFOCUS && i != keyboardField_) {
       keyboardField_ = i;
       keyboard_.Attach(edits_[i]->hwnd(), args_.deviceValue);
       if (args_.flags == 0 && CapsLockOn()) {

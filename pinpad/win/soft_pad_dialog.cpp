@@ -92,6 +92,11 @@ void CDlgSoftPadRand::Relabel() {
 
 void CDlgSoftPadRand::OnKey(int id) {
   const KeyPress press = keys_.Press(id);
+  // The field keeps the focus, so that the physical keyboard goes on typing into it and Enter
+  // means OK rather than the key last clicked.
+  if (target_ != nullptr && press.kind != KeyPress::kEnter && press.kind != KeyPress::kCancel) {
+    SetFocus(target_);
+  }
   switch (press.kind) {
     case KeyPress::kNone:
       return;
