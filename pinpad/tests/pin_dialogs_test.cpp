@@ -80,8 +80,8 @@ void TypeOnKeyboard(HWND dialog, const std::string& text) {
 // Puts characters into a field the way the keyboard filter does.
 void TypeCommands(HWND field, const std::string& text) {
   for (const char c : text) {
-    uint32_t entry = EncodePinCharacter(kDevice, c);
-    SendMessageW(field, kPinEditMessage, kPinInsert, reinterpret_cast<LPARAM>(&entry));
+    SendMessageW(field, kPinEditMessage, kPinInsert,
+                 static_cast<LPARAM>(EncodePinCharacter(kDevice, c)));
   }
 }
 

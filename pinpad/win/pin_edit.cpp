@@ -92,9 +92,8 @@ LRESULT CALLBACK KeyboardFilter(int code, WPARAM wParam, LPARAM lParam) {
     case PinKeyAction::kPass:
       return CallNextHookEx(nullptr, code, wParam, lParam);
     case PinKeyAction::kInsert: {
-      uint32_t entry = EncodePinCharacter(g_filterDeviceValue, action.character);
-      SendMessageW(g_filterField, kPinEditMessage, kPinInsert, reinterpret_cast<LPARAM>(&entry));
-      SecureZeroMemory(&entry, sizeof entry);
+      SendMessageW(g_filterField, kPinEditMessage, kPinInsert,
+                   static_cast<LPARAM>(EncodePinCharacter(g_filterDeviceValue, action.character)));
       return 1;
     }
     case PinKeyAction::kCommand:
@@ -214,10 +213,7 @@ LRESULT CPinEdit::Command(WPARAM command, LPARAM lParam) {
   auto [from, to] = Selection();
   switch (command) {
     case kPinInsert: {
-      if (lParam == 0) {
-        return FALSE;
-      }
-      const uint32_t entry = *reinterpret_cast<const uint32_t*>(lParam);
+      const auto entry = static_cast<uint32_t>(lParam);
       if (from == to && entries_.size() >= limit_) {
         return FALSE;
       }

@@ -104,9 +104,8 @@ void CDlgSoftPadRand::OnKey(int id) {
       if (target_ == nullptr) {
         return;
       }
-      uint32_t entry = EncodePinCharacter(deviceValue_, press.character);
-      SendMessageW(target_, kPinEditMessage, kPinInsert, reinterpret_cast<LPARAM>(&entry));
-      SecureZeroMemory(&entry, sizeof entry);
+      SendMessageW(target_, kPinEditMessage, kPinInsert,
+                   static_cast<LPARAM>(EncodePinCharacter(deviceValue_, press.character)));
       return;
     }
     case KeyPress::kBack:
