@@ -18,6 +18,7 @@
 #include "pinpad_texts.h"
 #include "resource.h"
 #include "soft_pad.h"
+#include "win_handles.h"
 
 namespace VKey {
 namespace {
@@ -613,16 +614,16 @@ TEST(MouseFilter, RemoteSessionWhenTheConsoleSessionIsAnother) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     if (c.makeKey) {
-      HKEY key = nullptr;
+      HKEY raw = nullptr;
       ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr,
-                                &key, nullptr),
+                                &raw, nullptr),
                 ERROR_SUCCESS);
+      const RegKey key(raw);
       if (c.glass) {
         const DWORD value = *c.glass;
-        RegSetValueExW(key, L"GlassSessionId", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
-                       sizeof value);
+        RegSetValueExW(key.get(), L"GlassSessionId", 0, REG_DWORD,
+                       reinterpret_cast<const BYTE*>(&value), sizeof value);
       }
-      RegCloseKey(key);
     }
     EXPECT_EQ(RemoteSession(path.c_str()), c.remote);
     RegDeleteTreeW(HKEY_LOCAL_MACHINE, path.c_str());
