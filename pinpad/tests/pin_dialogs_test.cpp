@@ -574,6 +574,53 @@ TEST_F(PinDialogs, LengthMessageCarriesTheAllowedLengthsAndKeepsTheFields) {
   EXPECT_EQ(result, 2);
 }
 
+uint32_t AnyTick() {
+  return 12345;
+}
+
+// The digit of every digit key in key order, as the keyboard shows it and as a shuffle of the
+// key table makes it.
+std::wstring ShownDigits(HWND keyboard, const SoftPadKeys& keys) {
+  std::wstring digits;
+  for (const size_t i : keys.digitKeys()) {
+    digits += ItemText(keyboard, kFirstKeyId + static_cast<int>(i));
+  }
+  return digits;
+}
+
+std::wstring TableDigits(const SoftPadKeys& keys) {
+  std::wstring digits;
+  for (const size_t i : keys.digitKeys()) {
+    digits += static_cast<wchar_t>(keys.keys()[i].character);
+  }
+  return digits;
+}
+
+TEST_F(PinDialogs, DigitsAreShuffledAtEveryShowingFromTheProcessGenerator) {
+  PinDialogArgs args;
+  args.deviceValue = kDevice;
+  args.flags = 1;
+  CDlgVerifyPin dialog(args);
+  PadRandom& shared = ProcessPadRandom(&AnyTick);
+  PadRandom replay(shared.state());
+  SoftPadKeys expected;
+  RunWithDriver<INT_PTR>([&] { return dialog.RunModal(nullptr); },
+                         [&](DWORD thread) {
+                           const HWND d = WaitForDialog(thread);
+                           ASSERT_NE(d, nullptr);
+                           const HWND button = GetDlgItem(d, IDC_KEYBOARD);
+                           for (int showing = 0; showing < 3; ++showing) {
+                             SendMessageW(button, BM_CLICK, 0, 0);
+                             expected.Shuffle(replay);
+                             EXPECT_EQ(ShownDigits(KeyboardOf(d), expected), TableDigits(expected))
+                                 << "showing " << showing;
+                             SendMessageW(button, BM_CLICK, 0, 0);
+                           }
+                           EXPECT_EQ(shared.state(), replay.state()) << "one shuffle per showing";
+                           Press(d, IDCANCEL);
+                         });
+}
+
 TEST(MouseFilter, WhichLeftButtonPressesAreSwallowed) {
   const struct {
     bool remote;
