@@ -56,7 +56,8 @@ class PadDriver:
 
     def wait_line(self, word, timeout=None):
         """Polls the driver's output until a line starting with `word`; returns it split."""
-        end = time.monotonic() + (timeout or self.timeout)
+        # The driver keeps its own deadline; a little longer here lets it say what went wrong.
+        end = time.monotonic() + (timeout or self.timeout + 15)
         while True:
             for line in self._lines():
                 if line.split()[:1] == [word]:
