@@ -114,6 +114,25 @@ def acknowledge_info(exe=DEFAULT_EXE, timeout=60):
     raise DriverError("the driver printed no information text: %r" % lines)
 
 
+def show_chinese_texts():
+    """Lets the prefix's dialogs draw Chinese texts for screenshots: Wine's stand-ins for the
+    Windows UI fonts have no CJK glyphs, so the dialog font is replaced by Debian's WenQuanYi
+    Micro Hei and the caption font links to it. Affects programs started afterwards."""
+    font = "WenQuanYi Micro Hei"
+    settings = [
+        (r"HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes", "MS Shell Dlg",
+         "REG_SZ", font),
+        (r"HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes",
+         "MS Shell Dlg 2", "REG_SZ", font),
+        (r"HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink", "Tahoma",
+         "REG_MULTI_SZ", "wqy-microhei.ttc," + font),
+    ]
+    for key, name, kind, value in settings:
+        subprocess.run([WINE_RUN, "reg", "add", key, "/v", name, "/t", kind, "/d", value, "/f"],
+                       stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, check=True, timeout=60)
+
+
 def screenshot(path, box=None, margin=8):
     """Saves the display (DISPLAY) as a PNG; with box (x, y, width, height) only that part."""
     whole = path if box is None else path + ".full.png"
