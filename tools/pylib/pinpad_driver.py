@@ -45,26 +45,28 @@ class PadDriver:
         self.proc = subprocess.Popen(args, stdin=subprocess.PIPE, stdout=self.out,
                                      stderr=self.err, env=env)
 
-    def _lines(self):
+    def lines(self):
+        """What the driver has printed so far."""
         with open(self.out.name, encoding="utf-8", errors="replace") as f:
             return f.read().splitlines()
 
     def _failure(self, what):
         self.err.seek(0)
-        return DriverError("%s (driver status %s): %s" % (
-            what, self.proc.poll(), self.err.read().decode("utf-8", "replace").strip()))
+        return DriverError("%s (driver status %s, printed %r): %s" % (
+            what, self.proc.poll(), self.lines(),
+            self.err.read().decode("utf-8", "replace").strip()))
 
     def wait_line(self, word, timeout=None):
         """Polls the driver's output until a line starting with `word`; returns it split."""
         # The driver keeps its own deadline; a little longer here lets it say what went wrong.
         end = time.monotonic() + (timeout or self.timeout + 15)
         while True:
-            for line in self._lines():
+            for line in self.lines():
                 if line.split()[:1] == [word]:
                     return line.split()
             if self.proc.poll() is not None or time.monotonic() > end:
                 # A last look: the line may have come with the exit.
-                for line in self._lines():
+                for line in self.lines():
                     if line.split()[:1] == [word]:
                         return line.split()
                 raise self._failure("no %r from the PIN pad driver" % word)
@@ -87,7 +89,7 @@ class PadDriver:
             raise self._failure("the PIN pad driver did not finish")
         if status != 0:
             raise self._failure("the PIN pad driver failed")
-        return self._lines()
+        return self.lines()
 
     def close(self):
         if self.proc.poll() is None:
