@@ -5,17 +5,20 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "dialog_driver.h"
+#include "mouse_filter.h"
 #include "pad_module.h"
 #include "pin_dialogs.h"
 #include "pin_rules.h"
 #include "pinpad_texts.h"
 #include "resource.h"
 #include "soft_pad.h"
+#include "win_handles.h"
 
 namespace VKey {
 namespace {
@@ -23,6 +26,7 @@ namespace {
 using testing::ItemText;
 using testing::Press;
 using testing::RunWithDriver;
+using testing::WaitClosed;
 using testing::WaitForDialog;
 using testing::WaitForDialogOtherThan;
 using testing::WaitUntil;
@@ -77,8 +81,8 @@ void TypeOnKeyboard(HWND dialog, const std::string& text) {
 // Puts characters into a field the way the keyboard filter does.
 void TypeCommands(HWND field, const std::string& text) {
   for (const char c : text) {
-    uint32_t entry = EncodePinCharacter(kDevice, c);
-    SendMessageW(field, kPinEditMessage, kPinInsert, reinterpret_cast<LPARAM>(&entry));
+    SendMessageW(field, kPinEditMessage, kPinInsert,
+                 static_cast<LPARAM>(EncodePinCharacter(kDevice, c)));
   }
 }
 
@@ -234,6 +238,7 @@ TEST_F(PinDialogs, VerifyWithTheKeyboard) {
         SendMessageW(button, BM_CLICK, 0, 0);
 
         TypeOnKeyboard(d, "a1");
+        EXPECT_EQ(FocusOf(thread), GetDlgItem(d, IDC_VERIFY_PIN)) << "the field keeps the focus";
         SendMessageW(GetDlgItem(keyboard, KeyIdOfCode(kCodeCaps)), BM_CLICK, 0, 0);
         EXPECT_EQ(ItemText(keyboard, KeyIdOfCode(kCodeCaps)), TableText("PAD_LOWERCASE"));
         EXPECT_EQ(KeyButton(keyboard, L"q"), nullptr) << "letters relabelled in upper case";
@@ -282,6 +287,19 @@ TEST_F(PinDialogs, ChangePinChecks) {
           EXPECT_EQ(title, TableText("PAD_USE_TYPE_CHANGEPIN"));
           SendMessageW(GetDlgItem(d, IDC_KEYBOARD), BM_CLICK, 0, 0);
           const int ids[] = {IDC_CHANGE_OLD_PIN, IDC_CHANGE_NEW1_PIN, IDC_CHANGE_NEW2_PIN};
+          RECT pad{};
+          GetWindowRect(KeyboardOf(d), &pad);
+          RECT client{};
+          GetClientRect(d, &client);
+          MapWindowPoints(d, nullptr, reinterpret_cast<POINT*>(&client), 2);
+          EXPECT_LE(pad.right, client.right) << "the dialog grows to hold the keyboard";
+          EXPECT_LE(pad.bottom, client.bottom);
+          for (const int id :
+               {IDC_CHANGE_OLD_PIN, IDC_CHANGE_NEW1_PIN, IDC_CHANGE_NEW2_PIN, IDC_CHANGE_TIPS}) {
+            RECT control{};
+            GetWindowRect(GetDlgItem(d, id), &control);
+            EXPECT_LE(control.bottom, pad.top) << "the keyboard covers no field, id " << id;
+          }
           const std::string* pins[] = {&c.oldPin, &c.newPin, &c.repeat};
           for (int i = 0; i < 3; ++i) {
             Focus(d, ids[i]);
@@ -303,7 +321,7 @@ TEST_F(PinDialogs, ChangePinChecks) {
           if (c.answer == kAcceptWeak) {
             return;
           }
-          ASSERT_TRUE(WaitUntil([&] { return IsWindowEnabled(d) != FALSE; }));
+          ASSERT_TRUE(WaitClosed(box, d));
           EXPECT_EQ(ItemText(d, IDC_CHANGE_OLD_PIN), Masked(c.oldPin.size()));
           EXPECT_EQ(ItemText(d, IDC_CHANGE_NEW1_PIN), L"");
           EXPECT_EQ(ItemText(d, IDC_CHANGE_NEW2_PIN), L"");
@@ -340,7 +358,7 @@ TEST_F(PinDialogs, InitMismatchKeepsBothFields) {
         ASSERT_NE(box, nullptr);
         EXPECT_EQ(ItemText(box, IDC_INFO_TEXT), TableText("DISP_INVALID_NEW_PIN_DIF_INPUT"));
         Press(box, IDOK);
-        ASSERT_TRUE(WaitUntil([&] { return IsWindowEnabled(d) != FALSE; }));
+        ASSERT_TRUE(WaitClosed(box, d));
         EXPECT_EQ(ItemText(d, IDC_INIT_NEW1_PIN), Masked(8));
         EXPECT_EQ(ItemText(d, IDC_INIT_NEW2_PIN), Masked(8));
         EXPECT_EQ(FocusOf(thread), GetDlgItem(d, IDC_INIT_NEW2_PIN));
@@ -363,10 +381,14 @@ INPUT KeyInput(WORD vk, bool up) {
   return input;
 }
 
-INPUT ClickInput(DWORD flags, ULONG_PTR extraInfo) {
+// A button event at a screen point, which each event carries itself so that no other cursor
+// movement can send it elsewhere.
+INPUT ClickInput(DWORD flags, POINT at, ULONG_PTR extraInfo) {
   INPUT input{};
   input.type = INPUT_MOUSE;
-  input.mi.dwFlags = flags;
+  input.mi.dx = MulDiv(at.x, 65535, GetSystemMetrics(SM_CXSCREEN) - 1);
+  input.mi.dy = MulDiv(at.y, 65535, GetSystemMetrics(SM_CYSCREEN) - 1);
+  input.mi.dwFlags = flags | MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
   input.mi.dwExtraInfo = extraInfo;
   return input;
 }
@@ -432,15 +454,15 @@ TEST_F(PinDialogs, InjectedClicksOnTheKeyboardAreSwallowedUnlessFromPenOrTouch) 
         ASSERT_NE(key, nullptr);
         RECT r{};
         GetWindowRect(key, &r);
-        SetCursorPos((r.left + r.right) / 2, (r.top + r.bottom) / 2);
+        const POINT at{(r.left + r.right) / 2, (r.top + r.bottom) / 2};
         const HWND field = GetDlgItem(d, IDC_VERIFY_PIN);
         const struct {
           ULONG_PTR extraInfo;
           size_t length;
         } clicks[] = {{0, 0}, {0xFF515780, 1}, {0x12345678, 0}, {0xFF5157FF, 2}};
         for (const auto& click : clicks) {
-          INPUT input[2] = {ClickInput(MOUSEEVENTF_LEFTDOWN, click.extraInfo),
-                            ClickInput(MOUSEEVENTF_LEFTUP, click.extraInfo)};
+          INPUT input[2] = {ClickInput(MOUSEEVENTF_LEFTDOWN, at, click.extraInfo),
+                            ClickInput(MOUSEEVENTF_LEFTUP, at, click.extraInfo)};
           ASSERT_EQ(SendInput(2, input, sizeof(INPUT)), 2u);
           // A swallowed click shows as nothing; a later click that passes proves the order.
           if (click.length > 0) {
@@ -453,6 +475,207 @@ TEST_F(PinDialogs, InjectedClicksOnTheKeyboardAreSwallowedUnlessFromPenOrTouch) 
   EXPECT_EQ(result, 1);
   ASSERT_EQ(dialog.pins().size(), 1u);
   EXPECT_EQ(Taken(dialog.pins()[0]), "qq") << "exactly the pen and touch clicks typed";
+}
+
+// Sets the Caps Lock toggle of the calling thread's keyboard state for the life of the scope.
+class CapsLockScope {
+ public:
+  explicit CapsLockScope(bool on) {
+    GetKeyboardState(saved_);
+    BYTE state[256];
+    GetKeyboardState(state);
+    state[VK_CAPITAL] = on ? 1 : 0;
+    SetKeyboardState(state);
+  }
+  ~CapsLockScope() { SetKeyboardState(saved_); }
+  CapsLockScope(const CapsLockScope&) = delete;
+  CapsLockScope& operator=(const CapsLockScope&) = delete;
+
+ private:
+  BYTE saved_[256] = {};
+};
+
+TEST_F(PinDialogs, CapsLockTipAndUpperCaseKeyboard) {
+  const struct {
+    bool capsLock;
+    uint32_t flags;
+    bool tip;
+  } cases[] = {{true, 0, true}, {true, 1, false}, {false, 0, false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::Message() << "caps " << c.capsLock << " flags " << c.flags);
+    PinDialogArgs args;
+    args.deviceValue = kDevice;
+    args.flags = c.flags;
+    CDlgChangePin dialog(args);
+    const CapsLockScope caps(c.capsLock);
+    const INT_PTR result = RunWithDriver<INT_PTR>(
+        [&] { return dialog.RunModal(nullptr); },
+        [&](DWORD thread) {
+          const HWND d = WaitForDialog(thread);
+          ASSERT_NE(d, nullptr);
+          const HWND balloon = FindWindowW(L"BalloonHelpClass", nullptr);
+          EXPECT_EQ(balloon != nullptr && IsWindowVisible(balloon), c.tip);
+          if (c.tip) {
+            EXPECT_EQ(WindowText(balloon), L" " + TableText("PAD_CAPS_LOCK_TIPS_1"));
+            RECT first{};
+            GetWindowRect(balloon, &first);
+            RECT field{};
+            GetWindowRect(GetDlgItem(d, IDC_CHANGE_OLD_PIN), &field);
+            EXPECT_EQ(first.top, field.bottom - 5) << "pointing into the focused field";
+            Focus(d, IDC_CHANGE_NEW2_PIN);
+            RECT moved{};
+            GetWindowRect(balloon, &moved);
+            GetWindowRect(GetDlgItem(d, IDC_CHANGE_NEW2_PIN), &field);
+            EXPECT_EQ(moved.top, field.bottom - 5) << "follows the focus";
+          }
+          SendMessageW(GetDlgItem(d, IDC_KEYBOARD), BM_CLICK, 0, 0);
+          const HWND keyboard = KeyboardOf(d);
+          ASSERT_NE(keyboard, nullptr);
+          EXPECT_EQ(ItemText(keyboard, KeyIdOfCode(kCodeCaps)),
+                    TableText(c.capsLock ? "PAD_LOWERCASE" : "PAD_CAPS"));
+          EXPECT_EQ(KeyButton(keyboard, c.capsLock ? L"Q" : L"q") != nullptr, true);
+          Press(d, IDCANCEL);
+        });
+    EXPECT_EQ(result, 2);
+    EXPECT_EQ(FindWindowW(L"BalloonHelpClass", nullptr), nullptr) << "gone with its dialog";
+  }
+}
+
+TEST_F(PinDialogs, LengthMessageCarriesTheAllowedLengthsAndKeepsTheFields) {
+  PinDialogArgs args;
+  args.deviceValue = kDevice;
+  args.maximum = 8;
+  args.flags = 1;
+  CDlgChangePin dialog(args);
+  const INT_PTR result = RunWithDriver<INT_PTR>(
+      [&] { return dialog.RunModal(nullptr); },
+      [&](DWORD thread) {
+        const HWND d = WaitForDialog(thread);
+        ASSERT_NE(d, nullptr);
+        TypeCommands(GetDlgItem(d, IDC_CHANGE_OLD_PIN), "123456");
+        TypeCommands(GetDlgItem(d, IDC_CHANGE_NEW1_PIN), "a1b2c3d4e");
+        TypeCommands(GetDlgItem(d, IDC_CHANGE_NEW2_PIN), "a1b2c3d4e");
+        EXPECT_EQ(ItemText(d, IDC_CHANGE_NEW1_PIN), Masked(9)) << "the new field takes 30";
+        EXPECT_EQ(ItemText(d, IDC_CHANGE_NEW2_PIN), Masked(8)) << "the repetition takes 8";
+        Press(d, IDOK);
+        const HWND box = WaitForDialogOtherThan(thread, d);
+        ASSERT_NE(box, nullptr);
+        const std::wstring message = ItemText(box, IDC_INFO_TEXT);
+        const std::u16string want =
+            PinpadTexts::Get().table().FormatText("DISP_INVALID_NEW_PIN1_INPUT", {u"6-8"});
+        EXPECT_EQ(message, std::wstring(want.begin(), want.end()));
+        EXPECT_NE(message.find(L"6-8"), std::wstring::npos);
+        Press(box, IDOK);
+        ASSERT_TRUE(WaitClosed(box, d));
+        EXPECT_EQ(FocusOf(thread), GetDlgItem(d, IDC_CHANGE_NEW1_PIN));
+        EXPECT_EQ(ItemText(d, IDC_CHANGE_NEW1_PIN), Masked(9));
+        Press(d, IDCANCEL);
+      });
+  EXPECT_EQ(result, 2);
+}
+
+uint32_t AnyTick() {
+  return 12345;
+}
+
+// The digit of every digit key in key order, as the keyboard shows it and as a shuffle of the
+// key table makes it.
+std::wstring ShownDigits(HWND keyboard, const SoftPadKeys& keys) {
+  std::wstring digits;
+  for (const size_t i : keys.digitKeys()) {
+    digits += ItemText(keyboard, kFirstKeyId + static_cast<int>(i));
+  }
+  return digits;
+}
+
+std::wstring TableDigits(const SoftPadKeys& keys) {
+  std::wstring digits;
+  for (const size_t i : keys.digitKeys()) {
+    digits += static_cast<wchar_t>(keys.keys()[i].character);
+  }
+  return digits;
+}
+
+TEST_F(PinDialogs, DigitsAreShuffledAtEveryShowingFromTheProcessGenerator) {
+  PinDialogArgs args;
+  args.deviceValue = kDevice;
+  args.flags = 1;
+  CDlgVerifyPin dialog(args);
+  PadRandom& shared = ProcessPadRandom(&AnyTick);
+  PadRandom replay(shared.state());
+  SoftPadKeys expected;
+  RunWithDriver<INT_PTR>([&] { return dialog.RunModal(nullptr); },
+                         [&](DWORD thread) {
+                           const HWND d = WaitForDialog(thread);
+                           ASSERT_NE(d, nullptr);
+                           const HWND button = GetDlgItem(d, IDC_KEYBOARD);
+                           for (int showing = 0; showing < 3; ++showing) {
+                             SendMessageW(button, BM_CLICK, 0, 0);
+                             expected.Shuffle(replay);
+                             EXPECT_EQ(ShownDigits(KeyboardOf(d), expected), TableDigits(expected))
+                                 << "showing " << showing;
+                             SendMessageW(button, BM_CLICK, 0, 0);
+                           }
+                           EXPECT_EQ(shared.state(), replay.state()) << "one shuffle per showing";
+                           Press(d, IDCANCEL);
+                         });
+}
+
+TEST(MouseFilter, WhichLeftButtonPressesAreSwallowed) {
+  const struct {
+    bool remote;
+    bool injected;
+    ULONG_PTR extraInfo;
+    bool swallowed;
+  } cases[] = {
+      {false, false, 0, false},
+      {false, true, 0, true},
+      {false, true, 0xFF515780, false},
+      {false, true, 0xFF515600, true},
+      {false, true, kOwnClickInfo, false},
+      {true, false, 0, true},
+      {true, true, 0xFF515780, true},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(SwallowsLeftDown(c.remote, c.injected, c.extraInfo), c.swallowed)
+        << c.remote << " " << c.injected << " " << std::hex << c.extraInfo;
+  }
+}
+
+TEST(MouseFilter, RemoteSessionWhenTheConsoleSessionIsAnother) {
+  const std::wstring path =
+      L"Software\\KobaTests\\TerminalServer-" + std::to_wstring(GetCurrentProcessId());
+  DWORD session = 0;
+  ASSERT_TRUE(ProcessIdToSessionId(GetCurrentProcessId(), &session));
+  const struct {
+    const char* what;
+    bool makeKey;
+    std::optional<DWORD> glass;
+    bool remote;
+  } cases[] = {
+      {"no key", false, std::nullopt, false},
+      {"no value", true, std::nullopt, false},
+      {"this session", true, session, false},
+      {"another session", true, session + 1, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    if (c.makeKey) {
+      HKEY raw = nullptr;
+      ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr,
+                                &raw, nullptr),
+                ERROR_SUCCESS);
+      const RegKey key(raw);
+      if (c.glass) {
+        const DWORD value = *c.glass;
+        RegSetValueExW(key.get(), L"GlassSessionId", 0, REG_DWORD,
+                       reinterpret_cast<const BYTE*>(&value), sizeof value);
+      }
+    }
+    EXPECT_EQ(RemoteSession(path.c_str()), c.remote);
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, path.c_str());
+  }
+  RegDeleteKeyW(HKEY_LOCAL_MACHINE, L"Software\\KobaTests");
 }
 
 }  // namespace

@@ -1,10 +1,11 @@
 #include "pin_dialogs.h"
 
+#include <algorithm>
 #include <string_view>
 #include <utility>
 
 #include "info_dialogs.h"
-#include "pad_module.h"
+#include "mouse_filter.h"
 #include "pinpad_texts.h"
 #include "resource.h"
 #include "win_handles.h"
@@ -16,11 +17,6 @@ namespace {
 constexpr UINT_PTR kAttentionTimer = 2;
 constexpr UINT kAttentionDelayMs = 100;
 constexpr UINT kCapsTipMs = 10000;
-// Injected clicks that carry this signature in their extra information come from pen or touch
-// input and pass the mouse filter.
-constexpr ULONG_PTR kPenSignatureMask = 0xFF515700;
-// The extra information of the library's own attention click, which the filter lets through.
-constexpr ULONG_PTR kOwnClickInfo = 0x4B4F4241;
 
 std::wstring Wide(const std::u16string& text) {
   return std::wstring(text.begin(), text.end());
@@ -28,56 +24,6 @@ std::wstring Wide(const std::u16string& text) {
 
 bool CapsLockOn() {
   return (GetKeyState(VK_CAPITAL) & 1) != 0;
-}
-
-// The session is remote: the system says so, or the console's session is another one.
-bool RemoteSession() {
-  if (GetSystemMetrics(SM_REMOTESESSION) != 0) {
-    return true;
-  }
-  HKEY raw = nullptr;
-  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Control\\Terminal Server\\", 0,
-                    KEY_READ, &raw) != ERROR_SUCCESS) {
-    return false;
-  }
-  const RegKey key(raw);
-  const std::optional<uint32_t> glass = ReadRegDword(key.get(), L"GlassSessionId");
-  DWORD session = 0;
-  return glass && ProcessIdToSessionId(GetCurrentProcessId(), &session) && *glass != session;
-}
-
-// The process-wide mouse filter of the PIN dialogs.
-HHOOK g_mouseHook = nullptr;
-bool g_remoteSession = false;
-
-LRESULT CALLBACK MouseFilter(int code, WPARAM wParam, LPARAM lParam) {
-  if (code != HC_ACTION) {
-    return CallNextHookEx(nullptr, code, wParam, lParam);
-  }
-  if (wParam != WM_LBUTTONDOWN) {
-    return 0;
-  }
-  const auto* event = reinterpret_cast<const MSLLHOOKSTRUCT*>(lParam);
-  const bool injected = (event->flags & LLMHF_INJECTED) != 0;
-  const bool penOrTouch = (event->dwExtraInfo & kPenSignatureMask) == kPenSignatureMask;
-  if (g_remoteSession || (injected && !penOrTouch && event->dwExtraInfo != kOwnClickInfo)) {
-    return 1;
-  }
-  return CallNextHookEx(nullptr, code, wParam, lParam);
-}
-
-void InstallMouseFilter() {
-  if (g_mouseHook == nullptr) {
-    g_remoteSession = RemoteSession();
-    g_mouseHook = SetWindowsHookExW(WH_MOUSE_LL, &MouseFilter, PadModule(), 0);
-  }
-}
-
-void RemoveMouseHook() {
-  if (g_mouseHook != nullptr) {
-    UnhookWindowsHookEx(g_mouseHook);
-    g_mouseHook = nullptr;
-  }
 }
 
 std::wstring InstallPath() {
@@ -103,10 +49,8 @@ CPinDialog::CPinDialog(int templateId, const PinDialogArgs& args, std::vector<Fi
   for (size_t i = 0; i < fields_.size(); ++i) {
     edits_.push_back(std::make_unique<CPinEdit>());
   }
-  lengthText_ = [&] {
-    const std::string text = LengthText(args_.minimum, args_.maximum);
-    return std::u16string(text.begin(), text.end());
-  }();
+  const std::string length = LengthText(args_.minimum, args_.maximum);
+  lengthText_.assign(length.begin(), length.end());
 }
 
 CPinDialog::~CPinDialog() {
@@ -122,11 +66,11 @@ BOOL CPinDialog::OnInit() {
   }
   keyboardField_ = 0;
   SetKeyboardPicture();
+  EnableWindow(Item(IDOK), FALSE);
+  CenterOnOwner();
   if (args_.flags == 0 && CapsLockOn()) {
     ShowCapsTip(0);
   }
-  EnableWindow(Item(IDOK), FALSE);
-  CenterOnOwner();
   SetActiveWindow(hwnd());
   SetTimer(hwnd(), kAttentionTimer, kAttentionDelayMs, nullptr);
   SetFocus(edits_[0]->hwnd());
@@ -177,12 +121,7 @@ void CPinDialog::UpdateOk() {
   EnableWindow(Item(IDOK), OkEnabled());
 }
 
-void CPinDialog::RemoveMouseFilter() {
-  RemoveMouseHook();
-}
-
 void CPinDialog::ToggleKeyboard() {
-  const HWND firstField = edits_[0]->hwnd();
   if (keyboard_.hwnd() == nullptr) {
     if (!keyboard_.Create(hwnd())) {
       return;
@@ -201,7 +140,7 @@ void CPinDialog::ToggleKeyboard() {
   RECT client{};
   GetClientRect(hwnd(), &client);
   sizeWithoutKeyboard_ = {window.right - window.left, window.bottom - window.top};
-  const int top = ChildRect(hwnd(), firstField).bottom + 16;
+  const int top = LowestControlBottom() + 16;
   keyboard_.Show(8, top);
   const int frame = (window.right - window.left) - (client.right - client.left);
   const PadDialogSize size = DialogSizeWithKeyboard(top, keyboard_.width(), keyboard_.height(),
@@ -210,6 +149,18 @@ void CPinDialog::ToggleKeyboard() {
                SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
   ShowWindow(Item(IDOK), SW_HIDE);
   ShowWindow(Item(IDCANCEL), SW_HIDE);
+}
+
+int CPinDialog::LowestControlBottom() const {
+  int bottom = 0;
+  for (HWND child = GetWindow(hwnd(), GW_CHILD); child != nullptr;
+       child = GetWindow(child, GW_HWNDNEXT)) {
+    const int id = GetDlgCtrlID(child);
+    if (child != keyboard_.hwnd() && id != IDOK && id != IDCANCEL) {
+      bottom = std::max<int>(bottom, ChildRect(hwnd(), child).bottom);
+    }
+  }
+  return bottom;
 }
 
 void CPinDialog::ForegroundClick() {
@@ -249,7 +200,7 @@ bool CPinDialog::OnCommand(WORD id, WORD code, HWND) {
     }
     if (code == EN_CHANGE) {
       UpdateOk();
-    } else if (code == EN_SETFOCUS) {
+    } else if (code == EN_SETFOCUS && i != keyboardField_) {
       keyboardField_ = i;
       keyboard_.Attach(edits_[i]->hwnd(), args_.deviceValue);
       if (args_.flags == 0 && CapsLockOn()) {
@@ -272,19 +223,19 @@ bool CPinDialog::OnMessage(UINT message, WPARAM wParam, LPARAM, INT_PTR*) {
       return false;
     case WM_ACTIVATE:
       if (LOWORD(wParam) == WA_INACTIVE) {
-        RemoveMouseHook();
+        RemoveMouseFilter();
       } else {
         InstallMouseFilter();
       }
       return false;
     case WM_NCLBUTTONDOWN:
       if (wParam == HTCLOSE) {
-        RemoveMouseHook();
+        RemoveMouseFilter();
       }
       return false;
     case WM_DESTROY:
       KillTimer(hwnd(), kAttentionTimer);
-      RemoveMouseHook();
+      RemoveMouseFilter();
       capsTip_.Hide();
       return false;
     default:

@@ -62,11 +62,13 @@ class CPinDialog : public PadDialog {
   // Ends with OK, keeping the PINs for the caller.
   void Accept(std::vector<SecretBytes> pins);
   void UpdateOk();
-  void RemoveMouseFilter();
   const PinDialogArgs& args() const { return args_; }
 
  private:
   void ToggleKeyboard();
+  // The bottom edge of the lowest field or label: the keyboard opens below it, so that it
+  // covers none of them.
+  int LowestControlBottom() const;
   void SetKeyboardPicture();
   void ShowCapsTip(size_t field);
   void ForegroundClick();
