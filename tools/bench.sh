@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Runs every benchmark and prints its figures (also saved under build/bench/): the native ones
-# from the optimised build, the win64 ones and the host round trips under Wine.
+# from the optimised build, the win64 ones, the host round trips and the host's signing beside
+# OpenSSL under Wine.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 out="$root/build/bench"
@@ -15,4 +16,5 @@ win=("$root"/build/win64/bench/*_bench.exe)
   for b in "$@"; do "$root/tools/wine-run" "$b" | tee "$out/$(basename "$b" .exe).txt"; done
   python3 "$root/bench/host_roundtrip.py" "$root/build/win64/host/koba.chrome.KVN.NativeHost.exe" \
     "$root/build/win64/bench/echo_host.exe" | tee "$out/host_roundtrip.txt"
+  python3 "$root/bench/sign_bench.py" "$root/build/win64" | tee "$out/sign_bench.txt"
 ' _ "$root" "$out" "${win[@]}"

@@ -1,5 +1,6 @@
 """The demonstration: installs the system into a fresh Wine prefix and drives it as a bank page
-does, printing what goes over the wire. Run through `make demo`."""
+does, printing what goes over the wire; then signs a transfer, with the PIN typed on the PIN
+pad's on-screen keyboard, and has OpenSSL check the signature. Run through `make demo`."""
 import json
 import os
 import subprocess
@@ -8,6 +9,8 @@ import sys
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "pylib"))
 import install  # noqa: E402
 import nmhost  # noqa: E402
+import pinpad_driver  # noqa: E402
+import signcheck  # noqa: E402
 import vkeyctl  # noqa: E402
 
 ROOT = nmhost.ROOT
@@ -16,6 +19,12 @@ OUT = os.path.join(ROOT, "build", "demo")
 HOST_EXE = "koba.chrome.KVN.NativeHost.exe"
 SERIAL = "KOBA0000DEMO0001"
 SUBJECT = "/C=CN/O=Koba Bank/OU=Retail/CN=Zhang San"
+PIN = "123456"
+TRANSFER = ("<Transfer><From>6222 0210 0000 1234 (Zhang San)</From>"
+            "<To>6222 0210 0000 5678 (\u674e\u56db Li Si)</To>"
+            "<Amount>12,800.00</Amount><Currency>CNY</Currency>"
+            "<Purpose>Rent for December</Purpose></Transfer>")
+KEY_INFO = "KOBA-DEMO-TX-0001"
 
 
 def lay_out_key():
@@ -34,7 +43,7 @@ def lay_out_key():
                     "-set_serial", "4097", "-days", "30", "-subj", SUBJECT, "-out", cert],
                    check=True, capture_output=True)
     store.run("import-cert", SERIAL, vkeyctl.winpath(cert), "--kind", "1")
-    return store
+    return store, ca
 
 
 def show(transcript, title, request, replies):
@@ -48,13 +57,77 @@ def show(transcript, title, request, replies):
     transcript.write(text + "\n")
 
 
+def short(reply, limit=160):
+    text = reply.decode("utf-8")
+    if len(text) <= limit:
+        return text
+    return "%s ... (%d bytes)" % (text[:limit], len(text))
+
+
+def sign_transfer(session, transcript, store, ca):
+    """GMUsbKeySign with the PIN typed on the dialog's keyboard; returns the summary lines."""
+    request = {"type": "GMUsbKeySign", "tabID": 8, "certDN": "CN=Zhang San",
+               "hashType": "SHA256", "xmlInfo": TRANSFER, "keyInfo": KEY_INFO, "filePath": ""}
+    dialog_png = os.path.join(OUT, "pin-dialog.png")
+    screen_png = os.path.join(OUT, "screen-pin-entry.png")
+    with pinpad_driver.PadDriver(PIN, pause=True, timeout=30) as pad:
+        session.send(request)
+        try:
+            box = pad.typed()
+        except pinpad_driver.DriverError as e:
+            raise SystemExit("No PIN entry: %s\nThe host answered: %s" % (
+                e, session.receive(5).decode("utf-8", "replace")))
+        pinpad_driver.screenshot(dialog_png, box)
+        pinpad_driver.screenshot(screen_png)
+        pad.press("enter")
+        pad.wait()
+    replies = [session.receive(120)]
+    while json.loads(replies[-1])["IsOver"] == 0:
+        replies.append(session.receive(120))
+    lines = ["> Sign a transfer (the PIN is typed on the PIN pad's on-screen keyboard)",
+             "  request: %s" % json.dumps(request, ensure_ascii=False)]
+    lines += ["  reply frame %s" % short(r) for r in replies]
+    print("\n".join(lines))
+    transcript.write("\n".join(lines) + "\n")
+
+    result = signcheck.joined([json.loads(r) for r in replies])
+    if not isinstance(result, str):
+        raise SystemExit("Signing failed with result code %d" % result)
+    record = signcheck.text_record(TRANSFER.encode("utf-8"), KEY_INFO.encode())
+    with open(os.path.join(OUT, "signing-record.bin"), "wb") as f:
+        f.write(record)
+    content = signcheck.verified_content(result, ca.cert, os.path.join(OUT, "signature"))
+    if content != record:
+        raise SystemExit("The signed content differs from the signing record")
+    p7 = os.path.join(OUT, "signature.p7")
+    signer = subprocess.run(["openssl", "pkcs7", "-inform", "DER", "-in", p7, "-print_certs",
+                             "-noout"], capture_output=True, text=True, check=True).stdout
+    subject = next((line.split("=", 1)[1].strip() for line in signer.splitlines()
+                    if line.startswith("subject")), "?")
+    return [
+        "Transaction:   %s" % TRANSFER,
+        "Key displayed: %s" % store.run("display", SERIAL).strip(),
+        "PIN entry:     typed on the on-screen keyboard, Enter pressed (%s, %s)"
+        % (os.path.relpath(dialog_png, ROOT), os.path.relpath(screen_png, ROOT)),
+        "Device side:   the virtual key confirms on its own; no confirmation window was shown",
+        "Signature:     PKCS#7 signed data, %d bytes, %s, signer %s (%s)"
+        % (os.path.getsize(p7), signcheck.digest_name(p7).upper(), subject,
+           os.path.relpath(p7, ROOT)),
+        "OpenSSL:       signature and certificate chain to the test CA verified",
+        "Content:       equal, byte for byte, to the %d-byte signing record (%s)"
+        % (len(record), os.path.relpath(os.path.join(OUT, "signing-record.bin"), ROOT)),
+    ]
+
+
 def main():
     os.makedirs(OUT, exist_ok=True)
     folder = install.install(BUILD)
+    pinpad_driver.show_chinese_texts()
     host = os.path.join(folder, HOST_EXE)
-    print("Installed the system into %s (prefix %s)\n" % (
-        "C:\\" + "\\".join(install.INSTALL_DIR), os.environ["WINEPREFIX"]))
-    store = lay_out_key()
+    print("Installed the system into %s (prefix %s); the host is registered with Chrome and "
+          "Edge as %s\n" % ("C:\\" + "\\".join(install.INSTALL_DIR), os.environ["WINEPREFIX"],
+                            install.HOST_NAME))
+    store, ca = lay_out_key()
     print("Inserted a virtual key %s with a certificate for %s\n" % (SERIAL, SUBJECT))
     steps = [
         ("Is the extension's host there?", {"type": "IsExtensionOK", "tabID": 1}),
@@ -72,11 +145,13 @@ def main():
             session.send(request)
             show(transcript, title, json.dumps(request) if isinstance(request, dict)
                  else repr(request), [session.receive()])
+        summary = sign_transfer(session, transcript, store, ca)
         _, status = session.close()
         signed = status - 256 if status > 127 else status
         ended = "Input closed: the host ended with exit status %d." % signed
         print(ended)
         transcript.write(ended + "\n")
+    print("\nSigning summary\n  " + "\n  ".join(summary))
     print("\nTranscript: %s" % os.path.relpath(os.path.join(OUT, "transcript.txt"), ROOT))
 
 

@@ -5,4 +5,6 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 rm -rf "$root/build/demo"
 mkdir -p "$root/build/demo"
 export WINEPREFIX="$root/build/demo/prefix"
+# The PIN dialog appears on the user's display when there is one, else on a display of its own.
+export KOBA_KEEP_DISPLAY=1
 exec "$root/tools/with-wine.sh" python3 "$root/tools/demo.py"

@@ -1,6 +1,7 @@
 """Installs the system into a Wine prefix the way the installer does: the libraries the
 programs load from the system folder, the install folder with its programs, language files
-(langs\\) and pictures (res\\), and the machine settings that name the install folder.
+(langs\\) and pictures (res\\), the machine settings that name the install folder, and the
+host's registration with Chrome and Edge (its manifest beside it, named under HKCU).
 
     python3 tools/pylib/install.py BUILD_DIR     # into $WINEPREFIX
 
@@ -8,11 +9,15 @@ Until the key's vendor libraries are present on a PC, the virtual key's stand-in
 place in the system folder.
 """
 import glob
+import json
 import os
 import shutil
 import subprocess
 import sys
 import tempfile
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from chromium_driver import extension_id  # noqa: E402  the bank page's extension
 
 INSTALL_DIR = ("Program Files", "KOBA")
 SYSTEM_LIBRARIES = [
@@ -28,6 +33,10 @@ PROGRAMS = [
 
 WINE_RUN = os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "wine-run")
 SETTINGS_KEY = r"HKLM\Software\Korvanet\507Q2_KOBA"
+HOST_NAME = "com.google.chrome.koba.kvn"
+HOST_EXE = "koba.chrome.KVN.NativeHost.exe"
+HOST_REGISTRATIONS = [r"HKCU\Software\Google\Chrome\NativeMessagingHosts",
+                      r"HKCU\Software\Microsoft\Edge\NativeMessagingHosts"]
 
 
 def drive_c(prefix=None):
@@ -56,11 +65,26 @@ def install(build_dir, prefix=None):
             shutil.copy2(path, os.path.join(target, sub))
     wine("reg", "add", SETTINGS_KEY, "/v", "InstallPath", "/t", "REG_SZ",
          "/d", "C:\\" + "\\".join(INSTALL_DIR), "/f")
+    register_host(target)
     # The vendor libraries carry a code signature; the virtual key's are signed by a test root
     # that the machine must trust, as a PC trusts the vendor's.
     wine(os.path.join(build_dir, "vkey", "vkey.exe"), "trust-root",
          "Z:" + os.path.join(build_dir, "vkey", "codesign", "root.der").replace("/", "\\"))
     return target
+
+
+def register_host(target):
+    """The host's manifest in the install folder, named by the browsers' per-user keys; the
+    extension allowed to start it is the one under tests/chromium."""
+    windows_dir = "C:\\" + "\\".join(INSTALL_DIR)
+    manifest = HOST_NAME + ".json"
+    with open(os.path.join(target, manifest), "w") as f:
+        json.dump({"name": HOST_NAME, "description": "KOBA USB key",
+                   "path": windows_dir + "\\" + HOST_EXE, "type": "stdio",
+                   "allowed_origins": ["chrome-extension://%s/" % extension_id()]}, f, indent=2)
+    for key in HOST_REGISTRATIONS:
+        wine("reg", "add", key + "\\" + HOST_NAME, "/ve", "/t", "REG_SZ",
+             "/d", windows_dir + "\\" + manifest, "/f")
 
 
 def wine(*args):
