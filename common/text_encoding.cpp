@@ -245,29 +245,36 @@ bool Utf16ToGb18030(std::u16string_view in, std::string* out) {
   return true;
 }
 
-std::string Base64Encode(std::string_view bytes) {
-  std::string out;
-  out.reserve((bytes.size() + 2) / 3 * 4);
+size_t Base64EncodedSize(size_t n) {
+  return (n + 2) / 3 * 4;
+}
+
+void Base64EncodeTo(std::string_view bytes, char* out) {
   size_t i = 0;
   for (; i + 3 <= bytes.size(); i += 3) {
     const uint32_t v = (static_cast<uint8_t>(bytes[i]) << 16) |
                        (static_cast<uint8_t>(bytes[i + 1]) << 8) |
                        static_cast<uint8_t>(bytes[i + 2]);
-    out.push_back(kBase64Alphabet[v >> 18]);
-    out.push_back(kBase64Alphabet[(v >> 12) & 63]);
-    out.push_back(kBase64Alphabet[(v >> 6) & 63]);
-    out.push_back(kBase64Alphabet[v & 63]);
+    *out++ = kBase64Alphabet[v >> 18];
+    *out++ = kBase64Alphabet[(v >> 12) & 63];
+    *out++ = kBase64Alphabet[(v >> 6) & 63];
+    *out++ = kBase64Alphabet[v & 63];
   }
   const size_t rest = bytes.size() - i;
   if (rest != 0) {
     uint32_t v = static_cast<uint8_t>(bytes[i]) << 16;
     if (rest == 2)
       v |= static_cast<uint8_t>(bytes[i + 1]) << 8;
-    out.push_back(kBase64Alphabet[v >> 18]);
-    out.push_back(kBase64Alphabet[(v >> 12) & 63]);
-    out.push_back(rest == 2 ? kBase64Alphabet[(v >> 6) & 63] : '=');
-    out.push_back('=');
+    *out++ = kBase64Alphabet[v >> 18];
+    *out++ = kBase64Alphabet[(v >> 12) & 63];
+    *out++ = rest == 2 ? kBase64Alphabet[(v >> 6) & 63] : '=';
+    *out++ = '=';
   }
+}
+
+std::string Base64Encode(std::string_view bytes) {
+  std::string out(Base64EncodedSize(bytes.size()), '\0');
+  Base64EncodeTo(bytes, out.data());
   return out;
 }
 

@@ -19,6 +19,10 @@ bool Utf16ToGb18030(std::u16string_view in, std::string* out);
 
 // Standard Base64: A-Z, a-z, 0-9, "+", "/", "=" padding, no line breaks.
 std::string Base64Encode(std::string_view bytes);
+// The length of the Base64 text of n bytes, and the text written into a buffer of that length
+// (no terminator), for callers that hand the text over in a buffer of their own.
+size_t Base64EncodedSize(size_t n);
+void Base64EncodeTo(std::string_view bytes, char* out);
 // Accepts exactly what Base64Encode produces (length a multiple of four, padding only at the
 // end, no other characters); returns false and leaves `out` empty otherwise.
 bool Base64Decode(std::string_view text, std::string* out);

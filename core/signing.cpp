@@ -63,14 +63,18 @@ int FilePartOf(TokenCore& core, std::string_view path, std::string* part) {
   const int read = ReadWholeFile(path, &content);
   if (read != kOk)
     return read;
-  std::vector<uint8_t> encoded(content.size() * 3 / 2 + 100);
-  int encoded_length = static_cast<int>(encoded.size());
-  if (core.api().Base64P7FileData(content.data(), static_cast<int>(content.size()), encoded.data(),
+  // Left uninitialised: only the pages the library writes are ever touched.
+  const size_t capacity = content.size() * 3 / 2 + 100;
+  std::unique_ptr<uint8_t[]> encoded(new uint8_t[capacity]);
+  int encoded_length = static_cast<int>(capacity);
+  if (core.api().Base64P7FileData(content.data(), static_cast<int>(content.size()), encoded.get(),
                                   &encoded_length) != 1 ||
-      encoded_length < 0 || static_cast<size_t>(encoded_length) > encoded.size()) {
+      encoded_length < 0 || static_cast<size_t>(encoded_length) > capacity) {
     return kOtherError;
   }
-  const std::string_view base64(reinterpret_cast<const char*>(encoded.data()),
+  // The file's bytes are let go before the part is made from their Base64 text.
+  std::vector<uint8_t>().swap(content);
+  const std::string_view base64(reinterpret_cast<const char*>(encoded.get()),
                                 static_cast<size_t>(encoded_length));
   return BuildFilePart(path, base64, part) ? kOk : kBadParameter;
 }
@@ -195,13 +199,16 @@ int Sign(TokenCore& core, csp::CspInterface& csp, std::string_view cert_dn,
   if (signed_data != 1 || pkcs7_length <= 0)
     return core.Finish(kPkcs7BuildError);
 
-  // A file part makes these texts large: each is let go as soon as the next one is made.
+  // A file part makes these texts large: each is let go as soon as the next one is made, and the
+  // Base64 text is written straight into the buffer handed to the caller.
   std::string().swap(record);
-  const std::string base64 = text::Base64Encode(
-      std::string_view(reinterpret_cast<const char*>(pkcs7.get()), pkcs7_length));
+  const std::string_view der(reinterpret_cast<const char*>(pkcs7.get()),
+                             static_cast<size_t>(pkcs7_length));
+  const size_t text_length = text::Base64EncodedSize(der.size());
+  std::unique_ptr<char[]> text(new char[text_length + 1]);
+  text::Base64EncodeTo(der, text.get());
+  text[text_length] = '\0';
   pkcs7.Reset();
-  auto text = std::make_unique<char[]>(base64.size() + 1);
-  std::memcpy(text.get(), base64.c_str(), base64.size() + 1);
   *result = text.release();
   return core.Finish(kOk);
 }

@@ -427,18 +427,22 @@ bool SignMessage(const KeyPair& pair, uint32_t digest_code, const Bytes& message
 
 namespace der {
 
-Bytes Tlv(uint8_t tag, const Bytes& content) {
+Bytes Header(uint8_t tag, size_t length) {
   Bytes out{tag};
-  const size_t n = content.size();
-  if (n < 0x80) {
-    out.push_back(static_cast<uint8_t>(n));
+  if (length < 0x80) {
+    out.push_back(static_cast<uint8_t>(length));
   } else {
     Bytes len;
-    for (size_t v = n; v; v >>= 8)
+    for (size_t v = length; v; v >>= 8)
       len.insert(len.begin(), static_cast<uint8_t>(v & 0xFF));
     out.push_back(static_cast<uint8_t>(0x80 | len.size()));
     out.insert(out.end(), len.begin(), len.end());
   }
+  return out;
+}
+
+Bytes Tlv(uint8_t tag, const Bytes& content) {
+  Bytes out = Header(tag, content.size());
   out.insert(out.end(), content.begin(), content.end());
   return out;
 }
@@ -544,8 +548,8 @@ bool RequestWithSignature(const Bytes& body, const Bytes& raw_public_key, uint32
   return true;
 }
 
-bool SignedData(uint32_t digest_code, const Bytes& content, const Bytes& signature,
-                const Bytes& certificate, Bytes* pkcs7) {
+bool SignedData(uint32_t digest_code, size_t content_length, const Bytes& signature,
+                const Bytes& certificate, Bytes* before, Bytes* after) {
   CertificateInfo info;
   Bytes signer_id;
   const int algo = GcryDigestFromCode(digest_code);
@@ -558,10 +562,24 @@ bool SignedData(uint32_t digest_code, const Bytes& content, const Bytes& signatu
       info.algorithm == 2 ? AlgorithmId(kOidSm2WithSm3, false) : AlgorithmId(kOidRsa, true);
   const Bytes signer_info =
       der::Seq({der::SmallInteger(1), signer_id, digest_alg, sig_alg, der::Tlv(0x04, signature)});
-  const Bytes encap = der::Seq({der::Oid(kOidData), der::Tlv(0xA0, der::Tlv(0x04, content))});
-  const Bytes signed_data = der::Seq({der::SmallInteger(1), der::Tlv(0x31, digest_alg), encap,
-                                      der::Tlv(0xA0, certificate), der::Tlv(0x31, signer_info)});
-  *pkcs7 = der::Seq({der::Oid(kOidSignedData), der::Tlv(0xA0, signed_data)});
+  // The content may be large: it is never copied here. Each enclosing header is made from the
+  // lengths alone, and the content goes between `before` and `after`.
+  const Bytes octets = der::Header(0x04, content_length);
+  const Bytes explicit_content = der::Header(0xA0, octets.size() + content_length);
+  const Bytes data_oid = der::Oid(kOidData);
+  const size_t encap_length =
+      data_oid.size() + explicit_content.size() + octets.size() + content_length;
+  const Bytes encap = der::Header(0x30, encap_length);
+  const Bytes head = Concat({der::SmallInteger(1), der::Tlv(0x31, digest_alg)});
+  *after = Concat({der::Tlv(0xA0, certificate), der::Tlv(0x31, signer_info)});
+  const size_t signed_length = head.size() + encap.size() + encap_length + after->size();
+  const Bytes signed_data = der::Header(0x30, signed_length);
+  const Bytes explicit_signed = der::Header(0xA0, signed_data.size() + signed_length);
+  const Bytes type_oid = der::Oid(kOidSignedData);
+  const Bytes top = der::Header(
+      0x30, type_oid.size() + explicit_signed.size() + signed_data.size() + signed_length);
+  *before = Concat({top, type_oid, explicit_signed, signed_data, head, encap, data_oid,
+                    explicit_content, octets});
   return true;
 }
 

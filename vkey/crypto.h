@@ -39,6 +39,8 @@ bool Sm2Za(const Bytes& point, Bytes* za);
 
 // DER building blocks.
 namespace der {
+// Tag and definite length of a value of `length` bytes.
+Bytes Header(uint8_t tag, size_t length);
 Bytes Tlv(uint8_t tag, const Bytes& content);
 Bytes Seq(std::initializer_list<Bytes> items);
 Bytes Integer(const Bytes& big_endian_unsigned);
@@ -56,10 +58,11 @@ bool RequestBody(const std::string& common_name, const Bytes& raw_public_key, By
 bool RequestWithSignature(const Bytes& body, const Bytes& raw_public_key, uint32_t digest_code,
                           const Bytes& signature, Bytes* request);
 
-// PKCS#7 signed data over `content` with the detached signature of the certificate's key,
-// the content and the certificate included, no signed attributes.
-bool SignedData(uint32_t digest_code, const Bytes& content, const Bytes& signature,
-                const Bytes& certificate, Bytes* pkcs7);
+// PKCS#7 signed data over a content of `content_length` bytes with the detached signature of
+// the certificate's key, the content and the certificate included, no signed attributes. The
+// message is `before`, the content, then `after`, so that a large content is never copied.
+bool SignedData(uint32_t digest_code, size_t content_length, const Bytes& signature,
+                const Bytes& certificate, Bytes* before, Bytes* after);
 
 // Certificate facts through libksba.
 struct CertificateInfo {

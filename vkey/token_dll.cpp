@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <memory>
 #include <string>
 
@@ -970,17 +971,23 @@ TOKEN_EXPORT int WINAPI Ossl_PKCS7_Sign(int algorithm, const uint8_t* data, int 
       certificate_length <= 0 || !pkcs7 || !pkcs7_length || !code)
     return 0;
   *pkcs7 = nullptr;
-  Bytes out;
-  if (!SignedData(code, Bytes(data, data + data_length),
-                  Bytes(signature, signature + signature_length),
-                  Bytes(certificate, certificate + certificate_length), &out))
+  Bytes before;
+  Bytes after;
+  const size_t length = static_cast<size_t>(data_length);
+  if (!SignedData(code, length, Bytes(signature, signature + signature_length),
+                  Bytes(certificate, certificate + certificate_length), &before, &after))
     return 0;
-  auto* buffer = static_cast<uint8_t*>(std::malloc(out.size()));
+  const size_t total = before.size() + length + after.size();
+  if (total > static_cast<size_t>(std::numeric_limits<int>::max()))
+    return 0;
+  auto* buffer = static_cast<uint8_t*>(std::malloc(total));
   if (!buffer)
     return 0;
-  std::memcpy(buffer, out.data(), out.size());
+  std::memcpy(buffer, before.data(), before.size());
+  std::memcpy(buffer + before.size(), data, length);
+  std::memcpy(buffer + before.size() + length, after.data(), after.size());
   *pkcs7 = buffer;
-  *pkcs7_length = static_cast<int>(out.size());
+  *pkcs7_length = static_cast<int>(total);
   return 1;
 }
 
