@@ -408,21 +408,32 @@ bool Sm2Za(const Bytes& point, Bytes* za) {
   return Digest(GCRY_MD_SM3, m.data(), m.size(), za);
 }
 
-bool SignMessage(const KeyPair& pair, uint32_t digest_code, const Bytes& message,
+bool SignMessage(const KeyPair& pair, uint32_t digest_code, const uint8_t* message, size_t length,
                  Bytes* signature) {
   Bytes digest;
   if (pair.algorithm == 2) {
+    // e = SM3(ZA || M), hashed in two pieces so that the message is not copied.
     Bytes za;
-    if (!Sm2Za(pair.public_key, &za))
+    if (!Sm2Za(pair.public_key, &za) || !CryptoReady())
       return false;
-    za.insert(za.end(), message.begin(), message.end());
-    if (!Digest(GCRY_MD_SM3, za.data(), za.size(), &digest))
+    gcry_buffer_t pieces[2] = {};
+    pieces[0].size = pieces[0].len = za.size();
+    pieces[0].data = za.data();
+    pieces[1].size = pieces[1].len = length;
+    pieces[1].data = const_cast<uint8_t*>(message);
+    digest.assign(gcry_md_get_algo_dlen(GCRY_MD_SM3), 0);
+    if (gcry_md_hash_buffers(GCRY_MD_SM3, 0, digest.data(), pieces, 2) != 0)
       return false;
     return SignDigest(pair, 0x400000, digest, signature);
   }
-  if (!Digest(GcryDigestFromCode(digest_code), message.data(), message.size(), &digest))
+  if (!Digest(GcryDigestFromCode(digest_code), message, length, &digest))
     return false;
   return SignDigest(pair, digest_code, digest, signature);
+}
+
+bool SignMessage(const KeyPair& pair, uint32_t digest_code, const Bytes& message,
+                 Bytes* signature) {
+  return SignMessage(pair, digest_code, message.data(), message.size(), signature);
 }
 
 namespace der {

@@ -33,6 +33,8 @@ bool SignDigest(const KeyPair& pair, uint32_t digest_code, const Bytes& digest, 
 // Signs a message the way a verifier expects it: RSA over H(message); SM2 over
 // e = SM3(ZA || message) with the default identifier "1234567812345678".
 bool SignMessage(const KeyPair& pair, uint32_t digest_code, const Bytes& message, Bytes* signature);
+bool SignMessage(const KeyPair& pair, uint32_t digest_code, const uint8_t* message, size_t length,
+                 Bytes* signature);
 
 // ZA of an SM2 public key (04 || X || Y) with the default identifier.
 bool Sm2Za(const Bytes& point, Bytes* za);

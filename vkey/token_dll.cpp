@@ -836,13 +836,14 @@ TOKEN_EXPORT uint32_t WINAPI VexloT_RsaSign_koba(uint32_t handle, tk::SignReques
     const KeyPair* pair = key.FindPair(pair_id);
     if (!pair || !key.logged_in)
       return tk::kStatusNotLoggedIn;
-    const Bytes record(request->data, request->data + request->data_length);
     Bytes sig, digest;
     if (pair->algorithm == tk::kKeyAlgSm2 && !key.sm2_za) {
-      if (!Digest(GcryDigestFromCode(tk::kDigestSm3), record.data(), record.size(), &digest) ||
+      if (!Digest(GcryDigestFromCode(tk::kDigestSm3), request->data, request->data_length,
+                  &digest) ||
           !SignDigest(*pair, tk::kDigestSm3, digest, &sig))
         return tk::kStatusBadArgument;
-    } else if (!SignMessage(*pair, request->digest_algorithm, record, &sig)) {
+    } else if (!SignMessage(*pair, request->digest_algorithm, request->data, request->data_length,
+                            &sig)) {
       return tk::kStatusBadArgument;
     }
     if (sig.size() > request->signature_length)
