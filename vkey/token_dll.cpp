@@ -929,9 +929,24 @@ TOKEN_EXPORT int WINAPI Ossl_Base64_Decode(const uint8_t* in, int in_length, uin
 
 TOKEN_EXPORT int WINAPI Ossl_Base64_P7_FileData(const uint8_t* in, int in_length, uint8_t* out,
                                                 int* out_length) {
-  if (!in || in_length < 0)
+  if (!in || in_length < 0 || !out || !out_length)
     return 0;
-  return PutText(Base64Encode(in, static_cast<size_t>(in_length), 0), out, out_length);
+  // Files can be large: the text is written into the caller's buffer piece by piece.
+  const size_t length = static_cast<size_t>(in_length);
+  const size_t text_length = (length + 2) / 3 * 4;
+  if (*out_length < 0 || static_cast<size_t>(*out_length) < text_length)
+    return 0;
+  constexpr size_t kPiece = 3 * 16384;
+  size_t written = 0;
+  for (size_t at = 0; at < length; at += kPiece) {
+    const std::string text = Base64Encode(in + at, std::min(kPiece, length - at), 0);
+    std::memcpy(out + written, text.data(), text.size());
+    written += text.size();
+  }
+  if (static_cast<size_t>(*out_length) > written)
+    out[written] = 0;
+  *out_length = static_cast<int>(written);
+  return 1;
 }
 
 TOKEN_EXPORT int WINAPI Ossl_EncodeInit(void** context) {

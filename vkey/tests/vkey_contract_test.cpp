@@ -330,6 +330,25 @@ TEST_F(VkeyContract, DigestsCiphersAndBase64) {
   ASSERT_EQ(TOKEN(Ossl_Base64_P7_FileData)(data.data(), 100, text, &tn), 1);
   EXPECT_EQ(tn, 136);
   EXPECT_EQ(std::memchr(text, '\n', static_cast<size_t>(tn)), nullptr);
+  // A file longer than one piece of the encoder comes back whole.
+  Bytes file(3 * 16384 * 2 + 5);
+  for (size_t i = 0; i < file.size(); ++i)
+    file[i] = static_cast<uint8_t>(i * 7 + i / 251);
+  std::vector<uint8_t> file_text((file.size() + 2) / 3 * 4);
+  int ftn = static_cast<int>(file_text.size());
+  ASSERT_EQ(TOKEN(Ossl_Base64_P7_FileData)(file.data(), static_cast<int>(file.size()),
+                                           file_text.data(), &ftn),
+            1);
+  ASSERT_EQ(static_cast<size_t>(ftn), file_text.size());
+  std::vector<uint8_t> file_back(file.size() + 3);
+  int fbn = static_cast<int>(file_back.size());
+  ASSERT_EQ(TOKEN(Ossl_Base64_Decode)(file_text.data(), ftn, file_back.data(), &fbn), 1);
+  EXPECT_EQ(Bytes(file_back.begin(), file_back.begin() + fbn), file);
+  ftn -= 1;
+  EXPECT_EQ(TOKEN(Ossl_Base64_P7_FileData)(file.data(), static_cast<int>(file.size()),
+                                           file_text.data(), &ftn),
+            0)
+      << "too small";
   bn = sizeof back;
   EXPECT_EQ(TOKEN(Ossl_Base64_Decode)(reinterpret_cast<const uint8_t*>("QQ=A"), 4, back, &bn), 0);
   tn = 10;
