@@ -1,0 +1,43 @@
+#include "wait_layout.h"
+
+#include <algorithm>
+
+namespace VKey {
+namespace {
+
+constexpr int kWidth = 420;
+constexpr int kHeight = 230;
+constexpr int kMessageInset = 40;
+constexpr int kStripInset = 30;
+constexpr int kStripLead = 30;
+
+}  // namespace
+
+WaitWindowSize WaitWindowSizeFor(int dpi) {
+  const double scale = dpi > 0 ? dpi / 96.0 : 1.0;
+  const int offset = static_cast<int>((scale - 1.0) * kHeight * 0.25);
+  return {kWidth, kHeight + offset, offset};
+}
+
+WaitWindowLayout WaitWindowLayoutFor(int clientWidth, int clientHeight, int dpi) {
+  const double scale = dpi > 0 ? dpi / 96.0 : 1.0;
+  const int offset = WaitWindowSizeFor(dpi).dpiOffset;
+  WaitWindowLayout layout;
+  layout.message = {kMessageInset, clientHeight / 2 - 10 - offset, clientWidth - kMessageInset,
+                    clientHeight / 2 + 60};
+  layout.strip = {kStripInset, clientHeight - 45, clientWidth - kStripInset, clientHeight - 30};
+  layout.pictureX = static_cast<int>(10 * scale);
+  layout.pictureY = 5;
+  return layout;
+}
+
+uint32_t NextStripPosition(uint32_t position) {
+  return (position % kStripCycle + kStripStep) % kStripCycle;
+}
+
+int StripFilledWidth(uint32_t position, int stripWidth) {
+  const int end = static_cast<int>((position + kStripLead) % kStripCycle);
+  return std::clamp(end, 0, std::max(stripWidth, 0));
+}
+
+}  // namespace VKey
