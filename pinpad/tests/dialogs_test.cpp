@@ -1,0 +1,478 @@
+// The dialogs of Pinpad_ShowDialog, driven through window messages from a second thread while
+// the export runs modally on the test's thread. Needs the installed system for its texts.
+#include <windows.h>
+
+#include <commctrl.h>
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "pinpad_api.h"
+#include "resource.h"
+#include "show_dialog.h"
+
+namespace VKey {
+namespace {
+
+constexpr auto kDeadline = std::chrono::seconds(15);
+
+struct FindState {
+  HWND found = nullptr;
+};
+
+BOOL CALLBACK FindVisibleDialog(HWND window, LPARAM state) {
+  wchar_t name[16] = {};
+  if (IsWindowVisible(window) && GetClassNameW(window, name, 16) > 0 &&
+      lstrcmpW(name, L"#32770") == 0) {
+    reinterpret_cast<FindState*>(state)->found = window;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+// Polls for a visible dialog of a thread until the deadline.
+HWND WaitForDialog(DWORD threadId) {
+  const auto end = std::chrono::steady_clock::now() + kDeadline;
+  while (std::chrono::steady_clock::now() < end) {
+    FindState state;
+    EnumThreadWindows(threadId, &FindVisibleDialog, reinterpret_cast<LPARAM>(&state));
+    if (state.found != nullptr) {
+      return state.found;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return nullptr;
+}
+
+bool WaitUntil(const std::function<bool()>& done) {
+  const auto end = std::chrono::steady_clock::now() + kDeadline;
+  while (std::chrono::steady_clock::now() < end) {
+    if (done()) {
+      return true;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return false;
+}
+
+std::wstring WindowText(HWND window) {
+  wchar_t text[512] = {};
+  GetWindowTextW(window, text, 512);
+  return text;
+}
+
+void Click(HWND dialog, int id) {
+  SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
+               reinterpret_cast<LPARAM>(GetDlgItem(dialog, id)));
+}
+
+// Runs show() on this thread; drive() gets the dialog it opens on a second thread and must end
+// it. A dialog left open by a failed drive is cancelled so that the test goes on.
+uint32_t Drive(const std::function<uint32_t()>& show, const std::function<void(HWND)>& drive,
+               bool* sawDialog) {
+  const DWORD self = GetCurrentThreadId();
+  std::atomic<bool> showing{true};
+  *sawDialog = false;
+  std::thread driver([&] {
+    const HWND dialog = WaitForDialog(self);
+    if (dialog == nullptr) {
+      return;
+    }
+    *sawDialog = true;
+    drive(dialog);
+    if (!WaitUntil([&] { return !IsWindow(dialog) || !showing; })) {
+      PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
+    }
+  });
+  const uint32_t status = show();
+  showing = false;
+  driver.join();
+  return status;
+}
+
+class PinpadDialogs : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    wchar_t exe[MAX_PATH];
+    const DWORD n = GetModuleFileNameW(nullptr, exe, MAX_PATH);
+    ASSERT_GT(n, 0u);
+    std::wstring path(exe, n);
+    path = path.substr(0, path.find_last_of(L'\\') + 1) + L"Q2Pinpad_KOBA.dll";
+    module_ = LoadLibraryW(path.c_str());
+    ASSERT_NE(module_, nullptr) << "cannot load the PIN pad library";
+    show_ = reinterpret_cast<Pinpad_ShowDialog_t>(
+        reinterpret_cast<void*>(GetProcAddress(module_, "Pinpad_ShowDialog")));
+    param_ = reinterpret_cast<Pinpad_Param_t>(
+        reinterpret_cast<void*>(GetProcAddress(module_, "Pinpad_Param")));
+    ASSERT_NE(show_, nullptr);
+    ASSERT_NE(param_, nullptr);
+  }
+  static void TearDownTestSuite() {
+    if (module_ != nullptr) {
+      FreeLibrary(module_);
+      module_ = nullptr;
+    }
+  }
+  void SetUp() override { ASSERT_EQ(Language(1033), 0u) << "the English texts must load"; }
+
+  static uint32_t Language(uint32_t id) { return param_(&id, 1); }
+
+  static HMODULE module_;
+  static Pinpad_ShowDialog_t show_;
+  static Pinpad_Param_t param_;
+};
+
+HMODULE PinpadDialogs::module_ = nullptr;
+Pinpad_ShowDialog_t PinpadDialogs::show_ = nullptr;
+Pinpad_Param_t PinpadDialogs::param_ = nullptr;
+
+struct WindowClass {
+  WindowClass() {
+    WNDCLASSW wc{};
+    wc.lpfnWndProc = DefWindowProcW;
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.lpszClassName = L"PinpadDialogsTestOwner";
+    RegisterClassW(&wc);
+  }
+  ~WindowClass() { UnregisterClassW(L"PinpadDialogsTestOwner", GetModuleHandleW(nullptr)); }
+};
+
+struct WindowDestroyer {
+  void operator()(HWND window) const { DestroyWindow(window); }
+};
+using Window = std::unique_ptr<std::remove_pointer_t<HWND>, WindowDestroyer>;
+
+Window ActiveTopLevel(const wchar_t* title) {
+  Window window(CreateWindowExW(0, L"PinpadDialogsTestOwner", title, WS_OVERLAPPEDWINDOW, 100, 100,
+                                400, 300, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr));
+  ShowWindow(window.get(), SW_SHOW);
+  SetForegroundWindow(window.get());
+  SetActiveWindow(window.get());
+  return window;
+}
+
+// Runs first: the owner cache is process-wide and keeps the first owner it finds.
+TEST_F(PinpadDialogs, OwnerIsTheActiveWindowKeptWhileItExists) {
+  const WindowClass windowClass;
+  Window first = ActiveTopLevel(L"first");
+  ASSERT_EQ(GetActiveWindow(), first.get());
+  const wchar_t* values[4] = {L"a", L"b", L"c", L"d"};
+  KeyInfoRecord record{{values[0], values[1], values[2], values[3]}};
+  const auto ownerOfNextDialog = [&] {
+    HWND owner = nullptr;
+    bool saw = false;
+    Drive([&] { return show_(7, &record); },
+          [&](HWND dialog) {
+            owner = GetWindow(dialog, GW_OWNER);
+            Click(dialog, IDOK);
+          },
+          &saw);
+    EXPECT_TRUE(saw);
+    return owner;
+  };
+  EXPECT_EQ(ownerOfNextDialog(), first.get());
+  Window second = ActiveTopLevel(L"second");
+  ASSERT_EQ(GetActiveWindow(), second.get());
+  EXPECT_EQ(ownerOfNextDialog(), first.get()) << "the first owner is kept while it exists";
+  first.reset();
+  SetActiveWindow(second.get());
+  EXPECT_EQ(ownerOfNextDialog(), second.get()) << "a destroyed owner is forgotten";
+}
+
+TEST_F(PinpadDialogs, SelectionListsShowTheRowsAndStoreTheChosenOne) {
+  const wchar_t* certs[] = {L"CN=Alice", L"CN=Bob", L"CN=Carol"};
+  const wchar_t* devices[] = {L"Key A", L"SN-0001", L"Key B", L"SN-0002"};
+  const struct {
+    const char* what;
+    uint32_t type;
+    uint32_t rows;
+    int select;  // -1: none
+    int button;
+    uint32_t status;
+    uint32_t stored;
+  } cases[] = {
+      {"cert, OK with row 2", 2, 3, 2, IDOK, 0, 2},
+      {"cert, OK without row", 2, 3, -1, IDOK, 0, kNoRow},
+      {"cert, no rows", 2, 0, -1, IDOK, 0, kNoRow},
+      {"cert, Cancel", 2, 3, 1, IDCANCEL, PINPAD_E_CANCELLED, 77},
+      {"device, OK with row 1", 1, 2, 1, IDOK, 0, 1},
+      {"device, Cancel", 1, 2, 0, IDCANCEL, PINPAD_E_CANCELLED, 77},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    SelectCertRecord certRecord{0, 77, c.rows, certs};
+    SelectDeviceRecord deviceRecord{77, c.rows, devices};
+    void* record = c.type == 2 ? static_cast<void*>(&certRecord) : &deviceRecord;
+    std::wstring title;
+    LRESULT exStyle = 0;
+    std::vector<std::wstring> headers;
+    std::vector<int> widths;
+    std::vector<std::vector<std::wstring>> cells;
+    bool saw = false;
+    const uint32_t status =
+        Drive([&] { return show_(c.type, record); },
+              [&](HWND dialog) {
+                title = WindowText(dialog);
+                const HWND list = GetDlgItem(dialog, IDC_SELECT_LIST);
+                exStyle = SendMessageW(list, LVM_GETEXTENDEDLISTVIEWSTYLE, 0, 0);
+                const HWND header = reinterpret_cast<HWND>(SendMessageW(list, LVM_GETHEADER, 0, 0));
+                const int columns = static_cast<int>(SendMessageW(header, HDM_GETITEMCOUNT, 0, 0));
+                for (int i = 0; i < columns; ++i) {
+                  wchar_t text[64] = {};
+                  LVCOLUMNW column{};
+                  column.mask = LVCF_TEXT;
+                  column.pszText = text;
+                  column.cchTextMax = 64;
+                  SendMessageW(list, LVM_GETCOLUMNW, i, reinterpret_cast<LPARAM>(&column));
+                  headers.push_back(text);
+                  widths.push_back(static_cast<int>(SendMessageW(list, LVM_GETCOLUMNWIDTH, i, 0)));
+                }
+                const int rows = static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
+                for (int r = 0; r < rows; ++r) {
+                  std::vector<std::wstring> row;
+                  for (int s = 0; s < columns; ++s) {
+                    wchar_t text[64] = {};
+                    LVITEMW item{};
+                    item.iSubItem = s;
+                    item.pszText = text;
+                    item.cchTextMax = 64;
+                    SendMessageW(list, LVM_GETITEMTEXTW, r, reinterpret_cast<LPARAM>(&item));
+                    row.push_back(text);
+                  }
+                  cells.push_back(row);
+                }
+                if (c.select >= 0) {
+                  LVITEMW state{};
+                  state.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+                  state.state = LVIS_SELECTED | LVIS_FOCUSED;
+                  SendMessageW(list, LVM_SETITEMSTATE, c.select, reinterpret_cast<LPARAM>(&state));
+                }
+                Click(dialog, c.button);
+              },
+              &saw);
+    ASSERT_TRUE(saw);
+    EXPECT_EQ(status, c.status);
+    EXPECT_EQ(c.type == 2 ? certRecord.chosenRow : deviceRecord.chosenRow, c.stored);
+    EXPECT_EQ(exStyle, 0x131);
+    if (c.type == 2) {
+      EXPECT_EQ(title, L"Select a Certificate");
+      EXPECT_EQ(headers, (std::vector<std::wstring>{L"No.", L"Certificate"}));
+      EXPECT_EQ(widths, (std::vector<int>{75, 250}));
+    } else {
+      EXPECT_EQ(title, L"Select a USB Key");
+      EXPECT_EQ(headers, (std::vector<std::wstring>{L"No.", L"Label", L"Serial number"}));
+      EXPECT_EQ(widths, (std::vector<int>{75, 150, 150}));
+    }
+    ASSERT_EQ(cells.size(), c.rows);
+    for (uint32_t r = 0; r < c.rows; ++r) {
+      EXPECT_EQ(cells[r][0], std::to_wstring(r + 1));
+      if (c.type == 2) {
+        EXPECT_EQ(cells[r][1], certs[r]);
+      } else {
+        EXPECT_EQ(cells[r][1], devices[2 * r]);
+        EXPECT_EQ(cells[r][2], devices[2 * r + 1]);
+      }
+    }
+  }
+}
+
+TEST_F(PinpadDialogs, ChangeLabelCutsToThirtyTwoBytesAndIgnoresAnEmptyOk) {
+  // 16 CJK characters of three UTF-8 bytes each.
+  const std::wstring chinese(16, L'\u4E2D');
+  std::string tenChinese;
+  for (int i = 0; i < 10; ++i) {
+    tenChinese += "\xE4\xB8\xAD";
+  }
+  const struct {
+    const char* what;
+    const wchar_t* typed;  // nullptr: leave the edit as it starts
+    bool emptyOkFirst;
+    int button;
+    uint32_t status;
+    std::string label;
+  } cases[] = {
+      {"16 Chinese characters", chinese.c_str(), false, IDOK, 0, tenChinese},
+      {"kept as it starts", nullptr, false, IDOK, 0, "Key \xE4\xB8\xAD"},
+      {"ASCII", L"Office key", false, IDOK, 0, "Office key"},
+      {"empty OK, then Cancel", L"", true, IDCANCEL, PINPAD_E_CANCELLED, "Key \xE4\xB8\xAD"},
+      {"Cancel", L"other", false, IDCANCEL, PINPAD_E_CANCELLED, "Key \xE4\xB8\xAD"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    char buffer[40];
+    std::memset(buffer, '#', sizeof buffer);
+    std::strcpy(buffer, "Key \xE4\xB8\xAD");
+    std::wstring initial;
+    bool openAfterEmptyOk = false;
+    bool saw = false;
+    const uint32_t status = Drive([&] { return show_(6, buffer); },
+                                  [&](HWND dialog) {
+                                    const HWND edit = GetDlgItem(dialog, IDC_LABEL_EDIT);
+                                    initial = WindowText(edit);
+                                    if (c.typed != nullptr) {
+                                      SetWindowTextW(edit, c.typed);
+                                    }
+                                    if (c.emptyOkFirst) {
+                                      Click(dialog, IDOK);
+                                      openAfterEmptyOk =
+                                          IsWindow(dialog) && IsWindowVisible(dialog);
+                                    }
+                                    Click(dialog, c.button);
+                                  },
+                                  &saw);
+    ASSERT_TRUE(saw);
+    EXPECT_EQ(initial, L"Key \u4E2D");
+    EXPECT_EQ(status, c.status);
+    EXPECT_EQ(std::string(buffer), c.label);
+    EXPECT_EQ(buffer[sizeof buffer - 1], '#') << "nothing written past the label";
+    if (c.emptyOkFirst) {
+      EXPECT_TRUE(openAfterEmptyOk);
+    }
+  }
+}
+
+struct ModeKey {
+  uint32_t mode = 0;
+  uint32_t readStatus = 0;
+  uint32_t writeStatus = 0;
+  std::vector<std::pair<uint32_t, uint32_t>> calls;  // (command, value passed)
+};
+
+uint32_t __stdcall ModeFunctionOf(void* context, uint32_t command, uint32_t* value) {
+  auto* key = static_cast<ModeKey*>(context);
+  key->calls.emplace_back(command, *value);
+  if (command == 303) {
+    *value = key->mode;
+    return key->readStatus;
+  }
+  return key->writeStatus;
+}
+
+TEST_F(PinpadDialogs, UsbModeStartsFromTheKeyAndWritesOnlyOnOk) {
+  const struct {
+    const char* what;
+    uint32_t mode;
+    uint32_t writeStatus;
+    int choose;  // radio to click, 0: none
+    int button;
+    uint32_t status;
+    int checkedAtStart;
+    std::vector<std::pair<uint32_t, uint32_t>> writes;
+  } cases[] = {
+      {"HID key, Cancel", 128, 0, 0, IDCANCEL, PINPAD_E_CANCELLED, IDC_MODE_HID, {}},
+      {"CD-ROM key, switch to HID", 0, 0, IDC_MODE_HID, IDOK, 0, IDC_MODE_CDROM, {{302, 128}}},
+      {"HID key, switch to CD-ROM", 128, 0, IDC_MODE_CDROM, IDOK, 0, IDC_MODE_HID, {{302, 0}}},
+      {"failing write", 0, 5, 0, IDOK, PINPAD_E_FAILED, IDC_MODE_CDROM, {{302, 0}}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    ModeKey key;
+    key.mode = c.mode;
+    key.writeStatus = c.writeStatus;
+    UsbModeRecord record{&key, &ModeFunctionOf};
+    int checked = 0;
+    bool saw = false;
+    const uint32_t status = Drive([&] { return show_(9, &record); },
+                                  [&](HWND dialog) {
+                                    for (int id : {IDC_MODE_CDROM, IDC_MODE_HID}) {
+                                      if (IsDlgButtonChecked(dialog, id) == BST_CHECKED) {
+                                        checked = checked == 0 ? id : -1;
+                                      }
+                                    }
+                                    if (c.choose != 0) {
+                                      SendMessageW(GetDlgItem(dialog, c.choose), BM_CLICK, 0, 0);
+                                    }
+                                    Click(dialog, c.button);
+                                  },
+                                  &saw);
+    ASSERT_TRUE(saw);
+    EXPECT_EQ(status, c.status);
+    EXPECT_EQ(checked, c.checkedAtStart);
+    ASSERT_FALSE(key.calls.empty());
+    EXPECT_EQ(key.calls.front().first, 303u) << "the mode is read first";
+    const std::vector<std::pair<uint32_t, uint32_t>> writes(key.calls.begin() + 1, key.calls.end());
+    EXPECT_EQ(writes, c.writes);
+  }
+  UsbModeRecord noFunction{nullptr, nullptr};
+  EXPECT_EQ(show_(9, &noFunction), PINPAD_E_FAILED);
+}
+
+TEST_F(PinpadDialogs, KeyInformationShowsTheFourValuesInOrder) {
+  KeyInfoRecord record{{L"My key", L"SN-42", L"64 KB", nullptr}};
+  std::vector<std::wstring> values;
+  std::wstring firstName;
+  bool saw = false;
+  const uint32_t status = Drive([&] { return show_(7, &record); },
+                                [&](HWND dialog) {
+                                  for (int id = IDC_UINFO_VALUE1; id <= IDC_UINFO_VALUE4; ++id) {
+                                    values.push_back(WindowText(GetDlgItem(dialog, id)));
+                                  }
+                                  firstName = WindowText(GetDlgItem(dialog, IDC_UINFO_NAME1));
+                                  Click(dialog, IDOK);
+                                },
+                                &saw);
+  ASSERT_TRUE(saw);
+  EXPECT_EQ(status, 0u);
+  EXPECT_EQ(values, (std::vector<std::wstring>{L"My key", L"SN-42", L"64 KB", L""}));
+  EXPECT_EQ(firstName, L"Label:");
+}
+
+struct ThreadCloser {
+  void operator()(HANDLE thread) const { CloseHandle(thread); }
+};
+
+TEST_F(PinpadDialogs, WaitingWindowOpensOnItsThreadAndClosesOnTheSecondCall) {
+  for (uint32_t language : {1033u, 1049u}) {
+    SCOPED_TRACE(language);
+    ASSERT_EQ(Language(language), 0u);
+    GenKeyWaitHandle handle{};
+    ASSERT_EQ(show_(5, &handle), 0u);
+    EXPECT_EQ(handle.magic, kGenKeyWaitMagic);
+    ASSERT_NE(handle.threadId, 0u);
+    EXPECT_NE(handle.threadHandle, 0u);
+    const std::unique_ptr<void, ThreadCloser> thread(
+        OpenThread(SYNCHRONIZE, FALSE, handle.threadId));
+    ASSERT_NE(thread, nullptr);
+    const HWND window = WaitForDialog(handle.threadId);
+    ASSERT_NE(window, nullptr);
+    const std::wstring title = WindowText(window);
+    EXPECT_FALSE(title.empty());
+    EXPECT_EQ(title.find(L'\\'), std::wstring::npos) << "no written line breaks in the title";
+    const std::wstring message = WindowText(GetDlgItem(window, IDC_PROC_TEXT));
+    EXPECT_EQ(message.find(L"\\r\\n"), std::wstring::npos);
+    EXPECT_EQ(message.rfind(title, 0), 0u) << "the message starts with the title";
+
+    EXPECT_EQ(show_(5, &handle), 0u);
+    EXPECT_EQ(handle.magic, 0u);
+    EXPECT_EQ(handle.threadHandle, 0u);
+    EXPECT_EQ(WaitForSingleObject(thread.get(), 15000), WAIT_OBJECT_0) << "the thread ends";
+    EXPECT_FALSE(IsWindow(window));
+  }
+}
+
+TEST_F(PinpadDialogs, WaitingWindowRefusesAHandleItDidNotMake) {
+  const HANDLE own = GetCurrentThread();
+  const struct {
+    const char* what;
+    GenKeyWaitHandle handle;
+  } cases[] = {
+      {"zero thread handle", {kGenKeyWaitMagic, GetCurrentThreadId(), 0}},
+      {"thread id of another thread",
+       {kGenKeyWaitMagic, GetCurrentThreadId() + 4,
+        static_cast<uint32_t>(reinterpret_cast<uintptr_t>(own))}},
+  };
+  for (const auto& c : cases) {
+    GenKeyWaitHandle handle = c.handle;
+    EXPECT_EQ(show_(5, &handle), PINPAD_E_FAILED) << c.what;
+    EXPECT_EQ(handle.magic, kGenKeyWaitMagic) << c.what;
+  }
+}
+
+}  // namespace
+}  // namespace VKey
