@@ -423,6 +423,41 @@ TEST_F(PinpadDialogs, KeyInformationShowsTheFourValuesInOrder) {
   EXPECT_EQ(firstName, L"Label:");
 }
 
+TEST_F(PinpadDialogs, MessageBoxLooksItsTextsUpAndShowsCancelOnlyWhenAsked) {
+  const struct {
+    const char* what;
+    uint32_t showCancel;
+    int button;
+    uint32_t status;
+  } cases[] = {
+      {"OK only", 0, IDOK, 0},
+      {"OK and Cancel, OK", 1, IDOK, 0},
+      {"OK and Cancel, Cancel", 1, IDCANCEL, PINPAD_E_CANCELLED},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    MessageBoxRecord record{L"STR_ID_C_DELCERT", L"STR_ID_C_DELCERT_WARNING_1", c.showCancel};
+    std::wstring title;
+    std::wstring message;
+    bool cancelShown = false;
+    bool saw = false;
+    const uint32_t status = Drive([&] { return show_(8, &record); },
+                                  [&](HWND dialog) {
+                                    title = WindowText(dialog);
+                                    message = WindowText(GetDlgItem(dialog, IDC_MSGBOX_TEXT));
+                                    cancelShown =
+                                        IsWindowVisible(GetDlgItem(dialog, IDCANCEL)) != FALSE;
+                                    Click(dialog, c.button);
+                                  },
+                                  &saw);
+    ASSERT_TRUE(saw);
+    EXPECT_EQ(status, c.status);
+    EXPECT_EQ(title, L"Delete certificate");
+    EXPECT_EQ(message, L"The certificate and its private key will be deleted from the USB key.");
+    EXPECT_EQ(cancelShown, c.showCancel != 0);
+  }
+}
+
 struct ThreadCloser {
   void operator()(HANDLE thread) const { CloseHandle(thread); }
 };

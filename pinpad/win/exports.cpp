@@ -94,6 +94,8 @@ uint32_t KOBA_PINPAD_CALL Pinpad_ShowDialog(uint32_t type, void* record) {
       return ShowChangeLabel(static_cast<char*>(record));
     case 7:
       return ShowKeyInfo(static_cast<const KeyInfoRecord*>(record));
+    case 8:
+      return ShowMessageBox(static_cast<const MessageBoxRecord*>(record));
     case 9:
       return ShowUsbMode(static_cast<const UsbModeRecord*>(record));
     default:

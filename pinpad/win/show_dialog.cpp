@@ -4,6 +4,7 @@
 #include <utility>
 #include <vector>
 
+#include "info_dialogs.h"
 #include "owner_window.h"
 #include "pinpad_texts.h"
 #include "select_dialogs.h"
@@ -160,6 +161,12 @@ uint32_t ShowChangeLabel(char* label) {
 uint32_t ShowKeyInfo(const KeyInfoRecord* record) {
   CDlgUInfo dialog({TextOrEmpty(record->values[0]), TextOrEmpty(record->values[1]),
                     TextOrEmpty(record->values[2]), TextOrEmpty(record->values[3])});
+  return DialogStatus(dialog.RunModal(FindOwnerWindow()));
+}
+
+uint32_t ShowMessageBox(const MessageBoxRecord* record) {
+  CMsgBox dialog(MsgBoxText::kTextIds, TextOrEmpty(record->titleId), TextOrEmpty(record->messageId),
+                 record->showCancel != 0);
   return DialogStatus(dialog.RunModal(FindOwnerWindow()));
 }
 

@@ -35,6 +35,14 @@ struct KeyInfoRecord {
   const wchar_t* values[4];
 };
 
+// Type 8: a message box whose title and message are ids of the text table (UTF-16); a non-zero
+// showCancel adds the Cancel button.
+struct MessageBoxRecord {
+  const wchar_t* titleId;
+  const wchar_t* messageId;
+  uint32_t showCancel;
+};
+
 // Type 9: the key's context and its mode function.
 struct UsbModeRecord {
   void* context;
@@ -45,6 +53,8 @@ struct UsbModeRecord {
 static_assert(offsetof(SelectDeviceRecord, count) == 4 && offsetof(SelectDeviceRecord, pairs) == 8);
 static_assert(offsetof(SelectCertRecord, chosenRow) == 4 &&
               offsetof(SelectCertRecord, count) == 8 && offsetof(SelectCertRecord, names) == 12);
+static_assert(offsetof(MessageBoxRecord, messageId) == 4 &&
+              offsetof(MessageBoxRecord, showCancel) == 8);
 static_assert(offsetof(UsbModeRecord, mode) == 4);
 #endif
 
@@ -55,6 +65,7 @@ uint32_t ShowSelectCert(SelectCertRecord* record);
 uint32_t ToggleWaitWindow(GenKeyWaitHandle* handle);
 uint32_t ShowChangeLabel(char* label);
 uint32_t ShowKeyInfo(const KeyInfoRecord* record);
+uint32_t ShowMessageBox(const MessageBoxRecord* record);
 uint32_t ShowUsbMode(const UsbModeRecord* record);
 
 // A dialog's end code as Pinpad_ShowDialog returns it: 1 → 0, 2 → cancelled, else failed.
