@@ -5,14 +5,12 @@
 #include <commctrl.h>
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <chrono>
 #include <cstring>
 #include <functional>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "dialog_driver.h"
 #include "pinpad_api.h"
 #include "resource.h"
 #include "show_dialog.h"
@@ -20,80 +18,27 @@
 namespace VKey {
 namespace {
 
-constexpr auto kDeadline = std::chrono::seconds(15);
+using testing::RunWithDriver;
+using testing::WaitForDialog;
+using testing::WindowText;
 
-struct FindState {
-  HWND found = nullptr;
-};
-
-BOOL CALLBACK FindVisibleDialog(HWND window, LPARAM state) {
-  wchar_t name[16] = {};
-  if (IsWindowVisible(window) && GetClassNameW(window, name, 16) > 0 &&
-      lstrcmpW(name, L"#32770") == 0) {
-    reinterpret_cast<FindState*>(state)->found = window;
-    return FALSE;
-  }
-  return TRUE;
-}
-
-// Polls for a visible dialog of a thread until the deadline.
-HWND WaitForDialog(DWORD threadId) {
-  const auto end = std::chrono::steady_clock::now() + kDeadline;
-  while (std::chrono::steady_clock::now() < end) {
-    FindState state;
-    EnumThreadWindows(threadId, &FindVisibleDialog, reinterpret_cast<LPARAM>(&state));
-    if (state.found != nullptr) {
-      return state.found;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return nullptr;
-}
-
-bool WaitUntil(const std::function<bool()>& done) {
-  const auto end = std::chrono::steady_clock::now() + kDeadline;
-  while (std::chrono::steady_clock::now() < end) {
-    if (done()) {
-      return true;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return false;
-}
-
-std::wstring WindowText(HWND window) {
-  wchar_t text[512] = {};
-  GetWindowTextW(window, text, 512);
-  return text;
-}
-
+// A click that returns once the dialog has handled it.
 void Click(HWND dialog, int id) {
   SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
                reinterpret_cast<LPARAM>(GetDlgItem(dialog, id)));
 }
 
-// Runs show() on this thread; drive() gets the dialog it opens on a second thread and must end
-// it. A dialog left open by a failed drive is cancelled so that the test goes on.
+// Runs show() on this thread; drive() gets the dialog it opens on a second thread and ends it.
 uint32_t Drive(const std::function<uint32_t()>& show, const std::function<void(HWND)>& drive,
                bool* sawDialog) {
-  const DWORD self = GetCurrentThreadId();
-  std::atomic<bool> showing{true};
   *sawDialog = false;
-  std::thread driver([&] {
-    const HWND dialog = WaitForDialog(self);
-    if (dialog == nullptr) {
-      return;
-    }
-    *sawDialog = true;
-    drive(dialog);
-    if (!WaitUntil([&] { return !IsWindow(dialog) || !showing; })) {
-      PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
+  return RunWithDriver<uint32_t>(show, [&](DWORD thread) {
+    const HWND dialog = WaitForDialog(thread);
+    if (dialog != nullptr) {
+      *sawDialog = true;
+      drive(dialog);
     }
   });
-  const uint32_t status = show();
-  showing = false;
-  driver.join();
-  return status;
 }
 
 class PinpadDialogs : public ::testing::Test {
@@ -492,21 +437,28 @@ TEST_F(PinpadDialogs, WaitingWindowOpensOnItsThreadAndClosesOnTheSecondCall) {
 }
 
 TEST_F(PinpadDialogs, WaitingWindowRefusesAHandleItDidNotMake) {
-  const HANDLE own = GetCurrentThread();
+  HANDLE own = nullptr;
+  ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &own,
+                              SYNCHRONIZE | THREAD_QUERY_LIMITED_INFORMATION, FALSE, 0));
+  const std::unique_ptr<void, ThreadCloser> ownThread(own);
+  const auto ownValue = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(own));
   const struct {
     const char* what;
     GenKeyWaitHandle handle;
   } cases[] = {
       {"zero thread handle", {kGenKeyWaitMagic, GetCurrentThreadId(), 0}},
-      {"thread id of another thread",
-       {kGenKeyWaitMagic, GetCurrentThreadId() + 4,
-        static_cast<uint32_t>(reinterpret_cast<uintptr_t>(own))}},
+      {"handle of a thread with another id",
+       {kGenKeyWaitMagic, GetCurrentThreadId() + 4, ownValue}},
+      {"zero thread id", {kGenKeyWaitMagic, 0, ownValue}},
   };
   for (const auto& c : cases) {
     GenKeyWaitHandle handle = c.handle;
     EXPECT_EQ(show_(5, &handle), PINPAD_E_FAILED) << c.what;
     EXPECT_EQ(handle.magic, kGenKeyWaitMagic) << c.what;
+    EXPECT_EQ(handle.threadHandle, c.handle.threadHandle) << c.what;
   }
+  EXPECT_EQ(WaitForSingleObject(own, 0), static_cast<DWORD>(WAIT_TIMEOUT))
+      << "the handle of a thread the library did not start stays open";
 }
 
 }  // namespace
