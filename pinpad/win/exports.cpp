@@ -8,6 +8,7 @@
 #include "gate.h"
 #include "indicator_logic.h"
 #include "pad_module.h"
+#include "pin_indicator.h"
 #include "pinpad_api.h"
 #include "pinpad_texts.h"
 #include "show_dialog.h"
@@ -68,15 +69,14 @@ uint32_t KOBA_PINPAD_CALL Pinpad_Indicator(uint32_t /*reserved*/, void* tokenFun
   if (!ValidBlock(param) || tokenFunction == nullptr || !IsPinUseType(param->useType)) {
     return PINPAD_E_FAILED;
   }
-  if (!GateOpen()) {
-    return PINPAD_E_FAILED;
-  }
   if (ShouldMarkBrowserHost(IsWindows2000(), PinpadTexts::Get().lastForcingMode(),
                             ExecutablePath())) {
     param->flags |= kBrowserHostFlags;
   }
-  // The PIN dialogs are not part of this build: the dialog cannot start.
-  return PINPAD_E_FAILED;
+  if (!GateOpen()) {
+    return PINPAD_E_FAILED;
+  }
+  return RunPinOperation(tokenFunction, *param);
 }
 
 uint32_t KOBA_PINPAD_CALL Pinpad_ShowDialog(uint32_t type, void* record) {

@@ -1,0 +1,27 @@
+#include "secret_memory.h"
+
+#include <bcrypt.h>
+
+namespace VKey {
+
+HANDLE PrivateHeap() {
+  static const HANDLE heap = [] {
+    const HANDLE made = HeapCreate(0, 0, 0);
+    return made != nullptr ? made : GetProcessHeap();
+  }();
+  return heap;
+}
+
+uint32_t RandomWord() {
+  uint32_t word = 0;
+  if (BCryptGenRandom(nullptr, reinterpret_cast<PUCHAR>(&word), sizeof word,
+                      BCRYPT_USE_SYSTEM_PREFERRED_RNG) != 0) {
+    // Without the system generator the encoding still works; only its masking weakens.
+    LARGE_INTEGER counter{};
+    QueryPerformanceCounter(&counter);
+    word = static_cast<uint32_t>(counter.QuadPart) ^ GetCurrentProcessId();
+  }
+  return word;
+}
+
+}  // namespace VKey
