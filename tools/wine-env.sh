@@ -18,12 +18,6 @@ wine_ensure_prefix() {
       "$WINE" wineboot -i >/dev/null 2>&1 || true
       "$WINE" reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
       "$WINE" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
-      # Chinese texts in dialogs: the dialog fonts fall back to the installed CJK font.
-      local face
-      for face in Tahoma 'MS Shell Dlg' 'MS Shell Dlg 2' 'Microsoft Sans Serif'; do
-        "$WINE" reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink' \
-          /v "$face" /t REG_MULTI_SZ /d 'wqy-microhei.ttc,WenQuanYi Micro Hei' /f >/dev/null 2>&1
-      done
       # The settings take effect with the next server.
       "$WINESERVER" -k >/dev/null 2>&1 || true
       "$WINESERVER" -w >/dev/null 2>&1 || true
