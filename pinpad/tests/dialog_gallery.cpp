@@ -13,7 +13,10 @@
 #include <vector>
 
 #include "dialog_driver.h"
+#include "info_dialogs.h"
+#include "owner_window.h"
 #include "pad_module.h"
+#include "pin_dialogs.h"
 #include "pinpad_texts.h"
 #include "resource.h"
 #include "show_dialog.h"
@@ -100,7 +103,20 @@ bool Capture(HWND window, const std::wstring& path) {
 struct Entry {
   const wchar_t* name;
   std::function<uint32_t()> show;
+  bool openKeyboard = false;
 };
+
+// A dialog class of the library run under the owner the exports would choose.
+template <typename Dialog, typename... Args>
+uint32_t RunDialog(Args&&... args) {
+  Dialog dialog(std::forward<Args>(args)...);
+  return DialogStatus(dialog.RunModal(FindOwnerWindow()));
+}
+
+std::wstring TableText(const char* id) {
+  const std::u16string text = PinpadTexts::Get().table().LoadText(id);
+  return std::wstring(text.begin(), text.end());
+}
 
 uint32_t __stdcall ModeOfKey(void*, uint32_t command, uint32_t* value) {
   if (command == CDlgBOTHID::kReadMode) {
@@ -137,7 +153,18 @@ int Run(const std::wstring& folder, const std::vector<uint32_t>& languages) {
     MessageBoxRecord ask{L"STR_ID_C_DELCERT", L"STR_ID_C_DELCERT_WARNING_1", 1};
     MessageBoxRecord tell{L"STR_ID_CHANGELABEL", L"STR_ID_SUCCESS", 0};
     UsbModeRecord mode{nullptr, &ModeOfKey};
+    PinDialogArgs pinArgs;
+    pinArgs.deviceValue = {'K', 'O', 'B', 'A', '0', '0', '0', '1'};
     const Entry entries[] = {
+        {L"pin_verify", [&] { return RunDialog<CDlgVerifyPin>(pinArgs); }},
+        {L"pin_verify_keyboard", [&] { return RunDialog<CDlgVerifyPin>(pinArgs); }, true},
+        {L"pin_change_keyboard", [&] { return RunDialog<CDlgChangePin>(pinArgs); }, true},
+        {L"pin_init_keyboard", [&] { return RunDialog<CDlgInitPin>(pinArgs); }, true},
+        {L"info",
+         [&] {
+           return RunDialog<CDlgDisplayInfo>(TableText("PAD_USE_TYPE_CHECKPIN"),
+                                             TableText("PAD_INPUT_PIN_LESS_8"));
+         }},
         {L"select_device", [&] { return ShowSelectDevice(&devices); }},
         {L"select_cert", [&] { return ShowSelectCert(&certs); }},
         {L"change_label", [&] { return ShowChangeLabel(label); }},
@@ -149,6 +176,9 @@ int Run(const std::wstring& folder, const std::vector<uint32_t>& languages) {
     for (const Entry& entry : entries) {
       RunWithDriver<uint32_t>(entry.show, [&](DWORD thread) {
         const HWND dialog = WaitForDialog(thread);
+        if (dialog != nullptr && entry.openKeyboard) {
+          SendMessageW(GetDlgItem(dialog, IDC_KEYBOARD), BM_CLICK, 0, 0);
+        }
         save(dialog, language, entry.name);
         if (dialog != nullptr) {
           PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
