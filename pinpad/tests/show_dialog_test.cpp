@@ -5,6 +5,9 @@
 #include <commctrl.h>
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <string>
@@ -128,6 +131,161 @@ TEST_F(PinpadDialogs, OwnerIsTheActiveWindowKeptWhileItExists) {
   first.reset();
   SetActiveWindow(second.get());
   EXPECT_EQ(ownerOfNextDialog(), second.get()) << "a destroyed owner is forgotten";
+}
+
+// The owner choice by process name, seen from copies of this program under other names. In a
+// copy, KOBA_OWNER_PROBE names the file that gets what owned the copy's dialog; with
+// KOBA_OWNER_WINDOWS set the copy first opens an active window and an Edge page window.
+TEST(OwnerProbe, ReportsWhatOwnedADialog) {
+  const char* out = std::getenv("KOBA_OWNER_PROBE");
+  if (out == nullptr) {
+    GTEST_SKIP() << "runs in a renamed copy of this program";
+  }
+  wchar_t exe[MAX_PATH];
+  const DWORD n = GetModuleFileNameW(nullptr, exe, MAX_PATH);
+  std::wstring path(exe, n);
+  path = path.substr(0, path.find_last_of(L'\\') + 1) + L"Q2Pinpad_KOBA.dll";
+  const HMODULE module = LoadLibraryW(path.c_str());
+  ASSERT_NE(module, nullptr);
+  const auto show = reinterpret_cast<Pinpad_ShowDialog_t>(
+      reinterpret_cast<void*>(GetProcAddress(module, "Pinpad_ShowDialog")));
+  const WindowClass windowClass;
+  Window edge;
+  Window active;
+  if (std::getenv("KOBA_OWNER_WINDOWS") != nullptr) {
+    edge = ActiveTopLevel(L"Bank - Microsoft\u200B Edge");
+    active = ActiveTopLevel(L"plain");
+  }
+  KeyInfoRecord record{{L"a", L"b", L"c", L"d"}};
+  HWND owner = nullptr;
+  bool saw = false;
+  Drive([&] { return show(7, &record); },
+        [&](HWND dialog) {
+          owner = GetWindow(dialog, GW_OWNER);
+          Click(dialog, IDOK);
+        },
+        &saw);
+  const char* seen = !saw                    ? "no dialog"
+                     : owner == nullptr      ? "none"
+                     : owner == edge.get()   ? "edge"
+                     : owner == active.get() ? "active"
+                                             : "foreign";
+  FILE* file = std::fopen(out, "w");
+  ASSERT_NE(file, nullptr);
+  std::fputs(seen, file);
+  std::fclose(file);
+}
+
+struct ProcessCloser {
+  void operator()(HANDLE handle) const { CloseHandle(handle); }
+};
+using OwnedHandle = std::unique_ptr<void, ProcessCloser>;
+
+// Waits for the handle while this thread's windows keep answering: a probe's dialog may be owned
+// by one of them, and owning a dialog takes messages from the owner's thread.
+bool WaitPumping(HANDLE handle) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (std::chrono::steady_clock::now() < end) {
+    const DWORD woke = MsgWaitForMultipleObjects(1, &handle, FALSE, 100, QS_ALLINPUT);
+    if (woke == WAIT_OBJECT_0) {
+      return true;
+    }
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+      TranslateMessage(&message);
+      DispatchMessageW(&message);
+    }
+  }
+  return false;
+}
+
+// A folder of the test's own holding a copy of this program under a given name and the library.
+class ProbeFolder {
+ public:
+  ProbeFolder() {
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    folder_ = std::wstring(temp) + L"owner_probe_" + std::to_wstring(GetCurrentProcessId());
+    CreateDirectoryW(folder_.c_str(), nullptr);
+    wchar_t exe[MAX_PATH];
+    const DWORD n = GetModuleFileNameW(nullptr, exe, MAX_PATH);
+    self_.assign(exe, n);
+    CopyFileW((self_.substr(0, self_.find_last_of(L'\\') + 1) + L"Q2Pinpad_KOBA.dll").c_str(),
+              (folder_ + L"\\Q2Pinpad_KOBA.dll").c_str(), FALSE);
+  }
+  ~ProbeFolder() {
+    for (const auto& file : files_) {
+      DeleteFileW(file.c_str());
+    }
+    DeleteFileW((folder_ + L"\\Q2Pinpad_KOBA.dll").c_str());
+    RemoveDirectoryW(folder_.c_str());
+  }
+  ProbeFolder(const ProbeFolder&) = delete;
+  ProbeFolder& operator=(const ProbeFolder&) = delete;
+
+  // Runs the copy named name; what owned its dialog, or why there is no answer.
+  std::string Run(const std::wstring& name, bool ownWindows) {
+    const std::wstring copy = folder_ + L"\\" + name;
+    const std::wstring result = folder_ + L"\\" + name + L".txt";
+    files_.push_back(copy);
+    files_.push_back(result);
+    if (!CopyFileW(self_.c_str(), copy.c_str(), FALSE)) {
+      return "no copy";
+    }
+    DeleteFileW(result.c_str());
+    SetEnvironmentVariableW(L"KOBA_OWNER_PROBE", result.c_str());
+    SetEnvironmentVariableW(L"KOBA_OWNER_WINDOWS", ownWindows ? L"1" : nullptr);
+    std::wstring command = L"\"" + copy + L"\" --gtest_filter=OwnerProbe.*";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info{};
+    const BOOL started = CreateProcessW(copy.c_str(), command.data(), nullptr, nullptr, FALSE, 0,
+                                        nullptr, folder_.c_str(), &startup, &info);
+    SetEnvironmentVariableW(L"KOBA_OWNER_PROBE", nullptr);
+    SetEnvironmentVariableW(L"KOBA_OWNER_WINDOWS", nullptr);
+    if (!started) {
+      return "not started";
+    }
+    const OwnedHandle process(info.hProcess);
+    const OwnedHandle thread(info.hThread);
+    if (!WaitPumping(process.get())) {
+      TerminateProcess(process.get(), 1);
+      return "no end";
+    }
+    char seen[32] = {};
+    FILE* file = _wfopen(result.c_str(), L"r");
+    if (file == nullptr) {
+      return "no result";
+    }
+    const size_t read = std::fread(seen, 1, sizeof seen - 1, file);
+    std::fclose(file);
+    return std::string(seen, read);
+  }
+
+ private:
+  std::wstring folder_;
+  std::wstring self_;
+  std::vector<std::wstring> files_;
+};
+
+TEST_F(PinpadDialogs, OwnerDependsOnTheProcessName) {
+  const WindowClass windowClass;
+  // Without windows of its own, a probe's dialog falls back to the foreground window: this one.
+  Window foreground = ActiveTopLevel(L"foreground of another process");
+  ProbeFolder probes;
+  const struct {
+    const wchar_t* name;
+    bool ownWindows;
+    const char* owner;
+  } cases[] = {
+      {L"owner_probe.exe", true, "active"}, {L"koba_KVN_usbkey_chrome.exe", true, "edge"},
+      {L"AcroRd32.exe", true, "none"},      {L"owner_probe.exe", false, "foreign"},
+      {L"iexplore.exe", false, "none"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(probes.Run(c.name, c.ownWindows), c.owner)
+        << std::string(c.name, c.name + wcslen(c.name));
+  }
 }
 
 TEST_F(PinpadDialogs, SelectionListsShowTheRowsAndStoreTheChosenOne) {
