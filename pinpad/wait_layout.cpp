@@ -23,9 +23,10 @@ WaitWindowLayout WaitWindowLayoutFor(int clientWidth, int clientHeight, int dpi)
   const double scale = dpi > 0 ? dpi / 96.0 : 1.0;
   const int offset = WaitWindowSizeFor(dpi).dpiOffset;
   WaitWindowLayout layout;
-  layout.message = {kMessageInset, clientHeight / 2 - 10 - offset, clientWidth - kMessageInset,
-                    clientHeight / 2 + 60};
   layout.strip = {kStripInset, clientHeight - 45, clientWidth - kStripInset, clientHeight - 30};
+  // The label ends where the strip starts: a label reaching into it would paint over its edge.
+  layout.message = {kMessageInset, clientHeight / 2 - 10 - offset, clientWidth - kMessageInset,
+                    std::min(clientHeight / 2 + 60, layout.strip.top)};
   layout.pictureX = static_cast<int>(10 * scale);
   layout.pictureY = 5;
   return layout;

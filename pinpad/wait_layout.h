@@ -28,7 +28,7 @@ WaitWindowSize WaitWindowSizeFor(int dpi);
 
 // Where things go inside a client area of the given size.
 struct WaitWindowLayout {
-  PixelRect message;  // the label
+  PixelRect message;  // the label, never reaching into the strip
   PixelRect strip;    // the progress strip, sunken edge included
   int pictureX;
   int pictureY;

@@ -20,7 +20,7 @@ TEST(WaitLayout, SizeGrowsWithTheDisplayScale) {
 
 TEST(WaitLayout, ControlsSitInsideTheClientArea) {
   const WaitWindowLayout at96 = WaitWindowLayoutFor(414, 201, 96);
-  EXPECT_EQ(at96.message, (PixelRect{40, 90, 374, 160}));
+  EXPECT_EQ(at96.message, (PixelRect{40, 90, 374, 156})) << "the label stops at the strip";
   EXPECT_EQ(at96.strip, (PixelRect{30, 156, 384, 171}));
   EXPECT_EQ(at96.pictureX, 10);
   EXPECT_EQ(at96.pictureY, 5);
@@ -28,6 +28,8 @@ TEST(WaitLayout, ControlsSitInsideTheClientArea) {
   EXPECT_EQ(at144.message.top, 229 / 2 - 10 - 28);
   EXPECT_EQ(at144.pictureX, 15);
   EXPECT_EQ(at144.strip.bottom - at144.strip.top, 15);
+  const WaitWindowLayout tall = WaitWindowLayoutFor(414, 400, 96);
+  EXPECT_EQ(tall.message.bottom, 260) << "a label clear of the strip keeps its height";
 }
 
 TEST(WaitLayout, StripGrowsFromItsStartAndIsFullWhenClosed) {
