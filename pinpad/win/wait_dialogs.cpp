@@ -124,6 +124,24 @@ std::wstring WaitingMessage(const std::wstring& text) {
   }
 }
 
+std::wstring WaitingParagraph(const std::wstring& text) {
+  std::wstring out;
+  const std::wstring written = kWrittenBreak;
+  size_t at = 0;
+  while (true) {
+    const size_t found = text.find(written, at);
+    if (found == std::wstring::npos) {
+      out.append(text, at, std::wstring::npos);
+      return out;
+    }
+    out.append(text, at, found - at);
+    if (!out.empty() && out.back() != L' ') {
+      out.push_back(L' ');
+    }
+    at = found + written.size();
+  }
+}
+
 std::wstring WaitingTitle(const std::wstring& text) {
   return text.substr(0, text.find(kWrittenBreak));
 }
@@ -242,7 +260,7 @@ bool CDlgDisplayProc::OnMessage(UINT message, WPARAM wParam, LPARAM, INT_PTR* re
 CDlgDisplayProc_Old::CDlgDisplayProc_Old() : PadDialog(IDD_DIALOG_PROC_OLD) {}
 
 BOOL CDlgDisplayProc_Old::OnInit() {
-  text_ = WaitingMessage(Text("GenKeyWaiting"));
+  text_ = WaitingParagraph(Text("GenKeyWaiting"));
   SetWindowTextW(hwnd(), WaitingTitle(Text("GenKeyWaiting")).c_str());
   ShowStep();
   CenterOnOwner();
