@@ -10,6 +10,22 @@ constexpr int kHeight = 230;
 constexpr int kMessageInset = 40;
 constexpr int kStripInset = 30;
 constexpr int kStripLead = 30;
+constexpr std::u16string_view kWrittenBreak = u"\\r\\n";
+
+// The text with each written break handed to onBreak, which appends what stands for it.
+template <typename OnBreak>
+std::u16string ReplaceWrittenBreaks(std::u16string_view text, OnBreak onBreak) {
+  std::u16string out;
+  size_t at = 0;
+  for (size_t found = text.find(kWrittenBreak); found != std::u16string_view::npos;
+       found = text.find(kWrittenBreak, at)) {
+    out.append(text.substr(at, found - at));
+    onBreak(out);
+    at = found + kWrittenBreak.size();
+  }
+  out.append(text.substr(at));
+  return out;
+}
 
 }  // namespace
 
@@ -39,6 +55,22 @@ uint32_t NextStripPosition(uint32_t position) {
 int StripFilledWidth(uint32_t position, int stripWidth) {
   const int end = static_cast<int>((position + kStripLead) % kStripCycle);
   return std::clamp(end, 0, std::max(stripWidth, 0));
+}
+
+std::u16string WaitingMessage(std::u16string_view text) {
+  return ReplaceWrittenBreaks(text, [](std::u16string& out) { out.append(u"\r\n"); });
+}
+
+std::u16string WaitingParagraph(std::u16string_view text) {
+  return ReplaceWrittenBreaks(text, [](std::u16string& out) {
+    if (!out.empty() && out.back() != u' ') {
+      out.push_back(u' ');
+    }
+  });
+}
+
+std::u16string WaitingTitle(std::u16string_view text) {
+  return std::u16string(text.substr(0, text.find(kWrittenBreak)));
 }
 
 }  // namespace VKey

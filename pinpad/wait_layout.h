@@ -1,8 +1,10 @@
-// The geometry and the progress strip of the waiting window shown while a key generates a key
+// The geometry, progress strip and texts of the waiting window shown while a key generates a key
 // pair: pure arithmetic, so that the window code only draws.
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <string_view>
 
 namespace VKey {
 
@@ -45,5 +47,13 @@ uint32_t NextStripPosition(uint32_t position);
 // The width of the filled part, which starts at the strip's left edge and ends at
 // (position + 30) mod 392, never beyond the strip.
 int StripFilledWidth(uint32_t position, int stripWidth);
+
+// The waiting text comes with its line breaks written out ("\r\n" as four characters).
+// The message of the picture window: every written break made a real one.
+std::u16string WaitingMessage(std::u16string_view text);
+// The message of the plain window: one paragraph, each run of written breaks made one space.
+std::u16string WaitingParagraph(std::u16string_view text);
+// The title: the text up to its first written break.
+std::u16string WaitingTitle(std::u16string_view text);
 
 }  // namespace VKey

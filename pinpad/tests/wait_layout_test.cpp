@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+
 namespace VKey {
 namespace {
 
@@ -57,6 +59,28 @@ TEST(WaitLayout, StripWrapsBackAfterAboutThirtySixSeconds) {
   }
   EXPECT_EQ(ticks * kStripTimerMs, 36200u);
   EXPECT_EQ(StripFilledWidth(position, 360), 0);
+}
+
+TEST(WaitLayout, WrittenLineBreaks) {
+  const struct {
+    std::u16string text;
+    std::u16string message;
+    std::u16string paragraph;
+    std::u16string title;
+  } cases[] = {
+      {u"Wait...\\r\\n\\r\\nDo not remove the key.", u"Wait...\r\n\r\nDo not remove the key.",
+       u"Wait... Do not remove the key.", u"Wait..."},
+      {u"One line", u"One line", u"One line", u"One line"},
+      {u"a\\r\\nb", u"a\r\nb", u"a b", u"a"},
+      {u"\\r\\nb\\r\\n", u"\r\nb\r\n", u"b ", u""},
+      {u"a\\rb\\n", u"a\\rb\\n", u"a\\rb\\n", u"a\\rb\\n"},
+      {u"", u"", u"", u""},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(WaitingMessage(c.text), c.message) << std::string(c.text.begin(), c.text.end());
+    EXPECT_EQ(WaitingParagraph(c.text), c.paragraph) << std::string(c.text.begin(), c.text.end());
+    EXPECT_EQ(WaitingTitle(c.text), c.title) << std::string(c.text.begin(), c.text.end());
+  }
 }
 
 }  // namespace

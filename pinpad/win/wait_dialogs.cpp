@@ -3,8 +3,9 @@
 #include <wincodec.h>
 #include <wrl/client.h>
 
-#include <vector>
+#include <string>
 
+#include "pinpad_texts.h"
 #include "resource.h"
 #include "wait_layout.h"
 
@@ -12,8 +13,6 @@ using Microsoft::WRL::ComPtr;
 
 namespace VKey {
 namespace {
-
-constexpr wchar_t kWrittenBreak[] = L"\\r\\n";
 
 class ComScope {
  public:
@@ -44,6 +43,10 @@ struct DcDeleter {
   void operator()(HDC dc) const { DeleteDC(dc); }
 };
 using MemoryDc = std::unique_ptr<std::remove_pointer_t<HDC>, DcDeleter>;
+
+std::wstring Wide(std::u16string_view text) {
+  return std::wstring(text.begin(), text.end());
+}
 
 int ScreenDpi(HWND window) {
   const std::unique_ptr<std::remove_pointer_t<HDC>, DcReleaser> dc(GetDC(window), {window});
@@ -109,43 +112,6 @@ struct CDlgDisplayProc::Picture {
   }
 };
 
-std::wstring WaitingMessage(const std::wstring& text) {
-  std::wstring out;
-  const std::wstring written = kWrittenBreak;
-  size_t at = 0;
-  while (true) {
-    const size_t found = text.find(written, at);
-    if (found == std::wstring::npos) {
-      out.append(text, at, std::wstring::npos);
-      return out;
-    }
-    out.append(text, at, found - at).append(L"\r\n");
-    at = found + written.size();
-  }
-}
-
-std::wstring WaitingParagraph(const std::wstring& text) {
-  std::wstring out;
-  const std::wstring written = kWrittenBreak;
-  size_t at = 0;
-  while (true) {
-    const size_t found = text.find(written, at);
-    if (found == std::wstring::npos) {
-      out.append(text, at, std::wstring::npos);
-      return out;
-    }
-    out.append(text, at, found - at);
-    if (!out.empty() && out.back() != L' ') {
-      out.push_back(L' ');
-    }
-    at = found + written.size();
-  }
-}
-
-std::wstring WaitingTitle(const std::wstring& text) {
-  return text.substr(0, text.find(kWrittenBreak));
-}
-
 bool UsesPictureWaitWindow(uint32_t language) {
   return language == 1028 || language == 1033 || language == 2052;
 }
@@ -156,9 +122,9 @@ CDlgDisplayProc::CDlgDisplayProc(std::wstring picturePath)
 CDlgDisplayProc::~CDlgDisplayProc() = default;
 
 BOOL CDlgDisplayProc::OnInit() {
-  const std::wstring text = Text("GenKeyWaiting");
-  SetWindowTextW(hwnd(), WaitingTitle(text).c_str());
-  SetDlgItemTextW(hwnd(), IDC_PROC_TEXT, WaitingMessage(text).c_str());
+  const std::u16string text = PinpadTexts::Get().table().LoadText("GenKeyWaiting");
+  SetWindowTextW(hwnd(), Wide(WaitingTitle(text)).c_str());
+  SetDlgItemTextW(hwnd(), IDC_PROC_TEXT, Wide(WaitingMessage(text)).c_str());
   dpi_ = ScreenDpi(hwnd());
   const WaitWindowSize size = WaitWindowSizeFor(dpi_);
   SetWindowPos(hwnd(), nullptr, 0, 0, size.width, size.height,
@@ -260,8 +226,9 @@ bool CDlgDisplayProc::OnMessage(UINT message, WPARAM wParam, LPARAM, INT_PTR* re
 CDlgDisplayProc_Old::CDlgDisplayProc_Old() : PadDialog(IDD_DIALOG_PROC_OLD) {}
 
 BOOL CDlgDisplayProc_Old::OnInit() {
-  text_ = WaitingParagraph(Text("GenKeyWaiting"));
-  SetWindowTextW(hwnd(), WaitingTitle(Text("GenKeyWaiting")).c_str());
+  const std::u16string text = PinpadTexts::Get().table().LoadText("GenKeyWaiting");
+  text_ = Wide(WaitingParagraph(text));
+  SetWindowTextW(hwnd(), Wide(WaitingTitle(text)).c_str());
   ShowStep();
   CenterOnOwner();
   SetTimer(hwnd(), kDotsTimer, 1000, nullptr);

@@ -10,13 +10,6 @@
 
 namespace VKey {
 
-// The waiting text with its written line breaks ("\r\n" as four characters) made real.
-std::wstring WaitingMessage(const std::wstring& text);
-// The text as one paragraph, its written line breaks made spaces, for the small window.
-std::wstring WaitingParagraph(const std::wstring& text);
-// The title: the text up to its first written line break.
-std::wstring WaitingTitle(const std::wstring& text);
-
 // The waiting window with the key picture and a progress strip, for the languages whose texts
 // fit it (1028, 1033, 2052).
 class CDlgDisplayProc : public PadDialog {
