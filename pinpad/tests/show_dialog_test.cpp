@@ -17,6 +17,7 @@
 #include "pinpad_api.h"
 #include "resource.h"
 #include "show_dialog.h"
+#include "wait_layout.h"
 
 namespace VKey {
 namespace {
@@ -566,9 +567,13 @@ struct ThreadCloser {
 };
 
 TEST_F(PinpadDialogs, WaitingWindowOpensOnItsThreadAndClosesOnTheSecondCall) {
-  for (uint32_t language : {1033u, 1049u}) {
-    SCOPED_TRACE(language);
-    ASSERT_EQ(Language(language), 0u);
+  const struct {
+    uint32_t language;
+    bool pictureWindow;
+  } cases[] = {{1033, true}, {2052, true}, {1049, false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.language);
+    ASSERT_EQ(Language(c.language), 0u);
     GenKeyWaitHandle handle{};
     ASSERT_EQ(show_(5, &handle), 0u);
     EXPECT_EQ(handle.magic, kGenKeyWaitMagic);
@@ -585,6 +590,25 @@ TEST_F(PinpadDialogs, WaitingWindowOpensOnItsThreadAndClosesOnTheSecondCall) {
     const std::wstring message = WindowText(GetDlgItem(window, IDC_PROC_TEXT));
     EXPECT_EQ(message.find(L"\\r\\n"), std::wstring::npos);
     EXPECT_EQ(message.rfind(title, 0), 0u) << "the message starts with the title";
+    RECT outer{};
+    GetWindowRect(window, &outer);
+    if (c.pictureWindow) {
+      const HDC screen = GetDC(nullptr);
+      const int dpi = GetDeviceCaps(screen, LOGPIXELSX);
+      ReleaseDC(nullptr, screen);
+      const WaitWindowSize size = WaitWindowSizeFor(dpi);
+      EXPECT_EQ(outer.right - outer.left, size.width);
+      EXPECT_EQ(outer.bottom - outer.top, size.height);
+      RECT client{};
+      GetClientRect(window, &client);
+      RECT label{};
+      GetWindowRect(GetDlgItem(window, IDC_PROC_TEXT), &label);
+      MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&label), 2);
+      const PixelRect want = WaitWindowLayoutFor(client.right, client.bottom, dpi).message;
+      EXPECT_EQ((PixelRect{label.left, label.top, label.right, label.bottom}), want);
+    } else {
+      EXPECT_LT(outer.right - outer.left, 420) << "the plain window keeps its template size";
+    }
 
     EXPECT_EQ(show_(5, &handle), 0u);
     EXPECT_EQ(handle.magic, 0u);
