@@ -64,6 +64,14 @@ inline bool WaitUntil(const std::function<bool()>& condition) {
   return condition();
 }
 
+// Waits until the box over a dialog is gone, then until the dialog's thread is back in its
+// message loop, so that whatever the dialog did after the box closed has been done.
+inline bool WaitClosed(HWND box, HWND dialog) {
+  const bool gone = WaitUntil([box] { return IsWindow(box) == FALSE; });
+  SendMessageW(dialog, WM_NULL, 0, 0);
+  return gone;
+}
+
 inline std::wstring WindowText(HWND hwnd) {
   wchar_t text[512] = {};
   GetWindowTextW(hwnd, text, 512);

@@ -5,11 +5,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "dialog_driver.h"
+#include "mouse_filter.h"
 #include "pad_module.h"
 #include "pin_dialogs.h"
 #include "pin_rules.h"
@@ -23,6 +25,7 @@ namespace {
 using testing::ItemText;
 using testing::Press;
 using testing::RunWithDriver;
+using testing::WaitClosed;
 using testing::WaitForDialog;
 using testing::WaitForDialogOtherThan;
 using testing::WaitUntil;
@@ -77,8 +80,8 @@ void TypeOnKeyboard(HWND dialog, const std::string& text) {
 // Puts characters into a field the way the keyboard filter does.
 void TypeCommands(HWND field, const std::string& text) {
   for (const char c : text) {
-    uint32_t entry = EncodePinCharacter(kDevice, c);
-    SendMessageW(field, kPinEditMessage, kPinInsert, reinterpret_cast<LPARAM>(&entry));
+    SendMessageW(field, kPinEditMessage, kPinInsert,
+                 static_cast<LPARAM>(EncodePinCharacter(kDevice, c)));
   }
 }
 
@@ -234,6 +237,7 @@ TEST_F(PinDialogs, VerifyWithTheKeyboard) {
         SendMessageW(button, BM_CLICK, 0, 0);
 
         TypeOnKeyboard(d, "a1");
+        EXPECT_EQ(FocusOf(thread), GetDlgItem(d, IDC_VERIFY_PIN)) << "the field keeps the focus";
         SendMessageW(GetDlgItem(keyboard, KeyIdOfCode(kCodeCaps)), BM_CLICK, 0, 0);
         EXPECT_EQ(ItemText(keyboard, KeyIdOfCode(kCodeCaps)), TableText("PAD_LOWERCASE"));
         EXPECT_EQ(KeyButton(keyboard, L"q"), nullptr) << "letters relabelled in upper case";
@@ -316,7 +320,7 @@ TEST_F(PinDialogs, ChangePinChecks) {
           if (c.answer == kAcceptWeak) {
             return;
           }
-          ASSERT_TRUE(WaitUntil([&] { return IsWindowEnabled(d) != FALSE; }));
+          ASSERT_TRUE(WaitClosed(box, d));
           EXPECT_EQ(ItemText(d, IDC_CHANGE_OLD_PIN), Masked(c.oldPin.size()));
           EXPECT_EQ(ItemText(d, IDC_CHANGE_NEW1_PIN), L"");
           EXPECT_EQ(ItemText(d, IDC_CHANGE_NEW2_PIN), L"");
@@ -353,7 +357,7 @@ TEST_F(PinDialogs, InitMismatchKeepsBothFields) {
         ASSERT_NE(box, nullptr);
         EXPECT_EQ(ItemText(box, IDC_INFO_TEXT), TableText("DISP_INVALID_NEW_PIN_DIF_INPUT"));
         Press(box, IDOK);
-        ASSERT_TRUE(WaitUntil([&] { return IsWindowEnabled(d) != FALSE; }));
+        ASSERT_TRUE(WaitClosed(box, d));
         EXPECT_EQ(ItemText(d, IDC_INIT_NEW1_PIN), Masked(8));
         EXPECT_EQ(ItemText(d, IDC_INIT_NEW2_PIN), Masked(8));
         EXPECT_EQ(FocusOf(thread), GetDlgItem(d, IDC_INIT_NEW2_PIN));
@@ -561,12 +565,69 @@ TEST_F(PinDialogs, LengthMessageCarriesTheAllowedLengthsAndKeepsTheFields) {
         EXPECT_EQ(message, std::wstring(want.begin(), want.end()));
         EXPECT_NE(message.find(L"6-8"), std::wstring::npos);
         Press(box, IDOK);
-        ASSERT_TRUE(WaitUntil([&] { return IsWindowEnabled(d) != FALSE; }));
+        ASSERT_TRUE(WaitClosed(box, d));
         EXPECT_EQ(FocusOf(thread), GetDlgItem(d, IDC_CHANGE_NEW1_PIN));
         EXPECT_EQ(ItemText(d, IDC_CHANGE_NEW1_PIN), Masked(9));
         Press(d, IDCANCEL);
       });
   EXPECT_EQ(result, 2);
+}
+
+TEST(MouseFilter, WhichLeftButtonPressesAreSwallowed) {
+  const struct {
+    bool remote;
+    bool injected;
+    ULONG_PTR extraInfo;
+    bool swallowed;
+  } cases[] = {
+      {false, false, 0, false},
+      {false, true, 0, true},
+      {false, true, 0xFF515780, false},
+      {false, true, 0xFF515600, true},
+      {false, true, kOwnClickInfo, false},
+      {true, false, 0, true},
+      {true, true, 0xFF515780, true},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(SwallowsLeftDown(c.remote, c.injected, c.extraInfo), c.swallowed)
+        << c.remote << " " << c.injected << " " << std::hex << c.extraInfo;
+  }
+}
+
+TEST(MouseFilter, RemoteSessionWhenTheConsoleSessionIsAnother) {
+  const std::wstring path =
+      L"Software\\KobaTests\\TerminalServer-" + std::to_wstring(GetCurrentProcessId());
+  DWORD session = 0;
+  ASSERT_TRUE(ProcessIdToSessionId(GetCurrentProcessId(), &session));
+  const struct {
+    const char* what;
+    bool makeKey;
+    std::optional<DWORD> glass;
+    bool remote;
+  } cases[] = {
+      {"no key", false, std::nullopt, false},
+      {"no value", true, std::nullopt, false},
+      {"this session", true, session, false},
+      {"another session", true, session + 1, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    if (c.makeKey) {
+      HKEY key = nullptr;
+      ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr,
+                                &key, nullptr),
+                ERROR_SUCCESS);
+      if (c.glass) {
+        const DWORD value = *c.glass;
+        RegSetValueExW(key, L"GlassSessionId", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
+                       sizeof value);
+      }
+      RegCloseKey(key);
+    }
+    EXPECT_EQ(RemoteSession(path.c_str()), c.remote);
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, path.c_str());
+  }
+  RegDeleteKeyW(HKEY_LOCAL_MACHINE, L"Software\\KobaTests");
 }
 
 }  // namespace

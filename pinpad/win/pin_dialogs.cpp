@@ -5,7 +5,7 @@
 #include <utility>
 
 #include "info_dialogs.h"
-#include "pad_module.h"
+#include "mouse_filter.h"
 #include "pinpad_texts.h"
 #include "resource.h"
 #include "win_handles.h"
@@ -17,11 +17,6 @@ namespace {
 constexpr UINT_PTR kAttentionTimer = 2;
 constexpr UINT kAttentionDelayMs = 100;
 constexpr UINT kCapsTipMs = 10000;
-// Injected clicks that carry this signature in their extra information come from pen or touch
-// input and pass the mouse filter.
-constexpr ULONG_PTR kPenSignatureMask = 0xFF515700;
-// The extra information of the library's own attention click, which the filter lets through.
-constexpr ULONG_PTR kOwnClickInfo = 0x4B4F4241;
 
 std::wstring Wide(const std::u16string& text) {
   return std::wstring(text.begin(), text.end());
@@ -29,56 +24,6 @@ std::wstring Wide(const std::u16string& text) {
 
 bool CapsLockOn() {
   return (GetKeyState(VK_CAPITAL) & 1) != 0;
-}
-
-// The session is remote: the system says so, or the console's session is another one.
-bool RemoteSession() {
-  if (GetSystemMetrics(SM_REMOTESESSION) != 0) {
-    return true;
-  }
-  HKEY raw = nullptr;
-  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Control\\Terminal Server\\", 0,
-                    KEY_READ, &raw) != ERROR_SUCCESS) {
-    return false;
-  }
-  const RegKey key(raw);
-  const std::optional<uint32_t> glass = ReadRegDword(key.get(), L"GlassSessionId");
-  DWORD session = 0;
-  return glass && ProcessIdToSessionId(GetCurrentProcessId(), &session) && *glass != session;
-}
-
-// The process-wide mouse filter of the PIN dialogs.
-HHOOK g_mouseHook = nullptr;
-bool g_remoteSession = false;
-
-LRESULT CALLBACK MouseFilter(int code, WPARAM wParam, LPARAM lParam) {
-  if (code != HC_ACTION) {
-    return CallNextHookEx(nullptr, code, wParam, lParam);
-  }
-  if (wParam != WM_LBUTTONDOWN) {
-    return 0;
-  }
-  const auto* event = reinterpret_cast<const MSLLHOOKSTRUCT*>(lParam);
-  const bool injected = (event->flags & LLMHF_INJECTED) != 0;
-  const bool penOrTouch = (event->dwExtraInfo & kPenSignatureMask) == kPenSignatureMask;
-  if (g_remoteSession || (injected && !penOrTouch && event->dwExtraInfo != kOwnClickInfo)) {
-    return 1;
-  }
-  return CallNextHookEx(nullptr, code, wParam, lParam);
-}
-
-void InstallMouseFilter() {
-  if (g_mouseHook == nullptr) {
-    g_remoteSession = RemoteSession();
-    g_mouseHook = SetWindowsHookExW(WH_MOUSE_LL, &MouseFilter, PadModule(), 0);
-  }
-}
-
-void RemoveMouseHook() {
-  if (g_mouseHook != nullptr) {
-    UnhookWindowsHookEx(g_mouseHook);
-    g_mouseHook = nullptr;
-  }
 }
 
 std::wstring InstallPath() {
@@ -121,11 +66,11 @@ BOOL CPinDialog::OnInit() {
   }
   keyboardField_ = 0;
   SetKeyboardPicture();
+  EnableWindow(Item(IDOK), FALSE);
+  CenterOnOwner();
   if (args_.flags == 0 && CapsLockOn()) {
     ShowCapsTip(0);
   }
-  EnableWindow(Item(IDOK), FALSE);
-  CenterOnOwner();
   SetActiveWindow(hwnd());
   SetTimer(hwnd(), kAttentionTimer, kAttentionDelayMs, nullptr);
   SetFocus(edits_[0]->hwnd());
@@ -174,10 +119,6 @@ void CPinDialog::Accept(std::vector<SecretBytes> pins) {
 
 void CPinDialog::UpdateOk() {
   EnableWindow(Item(IDOK), OkEnabled());
-}
-
-void CPinDialog::RemoveMouseFilter() {
-  RemoveMouseHook();
 }
 
 void CPinDialog::ToggleKeyboard() {
@@ -259,7 +200,7 @@ bool CPinDialog::OnCommand(WORD id, WORD code, HWND) {
     }
     if (code == EN_CHANGE) {
       UpdateOk();
-    } else if (code == EN_SETFOCUS) {
+    } else if (code == EN_SETFOCUS && i != keyboardField_) {
       keyboardField_ = i;
       keyboard_.Attach(edits_[i]->hwnd(), args_.deviceValue);
       if (args_.flags == 0 && CapsLockOn()) {
@@ -282,19 +223,19 @@ bool CPinDialog::OnMessage(UINT message, WPARAM wParam, LPARAM, INT_PTR*) {
       return false;
     case WM_ACTIVATE:
       if (LOWORD(wParam) == WA_INACTIVE) {
-        RemoveMouseHook();
+        RemoveMouseFilter();
       } else {
         InstallMouseFilter();
       }
       return false;
     case WM_NCLBUTTONDOWN:
       if (wParam == HTCLOSE) {
-        RemoveMouseHook();
+        RemoveMouseFilter();
       }
       return false;
     case WM_DESTROY:
       KillTimer(hwnd(), kAttentionTimer);
-      RemoveMouseHook();
+      RemoveMouseFilter();
       capsTip_.Hide();
       return false;
     default:

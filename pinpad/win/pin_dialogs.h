@@ -62,7 +62,6 @@ class CPinDialog : public PadDialog {
   // Ends with OK, keeping the PINs for the caller.
   void Accept(std::vector<SecretBytes> pins);
   void UpdateOk();
-  void RemoveMouseFilter();
   const PinDialogArgs& args() const { return args_; }
 
  private:

@@ -35,6 +35,46 @@ bool Down(int vk) {
   return (GetAsyncKeyState(vk) & 0x8000) != 0;
 }
 
+// Shift and Ctrl as the filter has seen them go down and up, taken from the key state when a
+// field gains the focus. The filter runs before the system records the event it filters, and the
+// recorded state may lag behind the events already filtered, so it keeps its own.
+struct Modifiers {
+  bool leftShift = false;
+  bool rightShift = false;
+  bool leftCtrl = false;
+  bool rightCtrl = false;
+
+  void Sync() {
+    leftShift = Down(VK_LSHIFT);
+    rightShift = Down(VK_RSHIFT);
+    leftCtrl = Down(VK_LCONTROL);
+    rightCtrl = Down(VK_RCONTROL);
+  }
+  void See(DWORD vk, bool down) {
+    switch (vk) {
+      case VK_SHIFT:
+      case VK_LSHIFT:
+        leftShift = down;
+        break;
+      case VK_RSHIFT:
+        rightShift = down;
+        break;
+      case VK_CONTROL:
+      case VK_LCONTROL:
+        leftCtrl = down;
+        break;
+      case VK_RCONTROL:
+        rightCtrl = down;
+        break;
+      default:
+        break;
+    }
+  }
+  bool shift() const { return leftShift || rightShift; }
+  bool ctrl() const { return leftCtrl || rightCtrl; }
+};
+Modifiers g_modifiers;
+
 LRESULT CALLBACK KeyboardFilter(int code, WPARAM wParam, LPARAM lParam) {
   if (code != HC_ACTION || g_filterField == nullptr) {
     return CallNextHookEx(nullptr, code, wParam, lParam);
@@ -42,8 +82,9 @@ LRESULT CALLBACK KeyboardFilter(int code, WPARAM wParam, LPARAM lParam) {
   const auto* event = reinterpret_cast<const KBDLLHOOKSTRUCT*>(lParam);
   KeyEventState state;
   state.keyDown = wParam == WM_KEYDOWN || wParam == WM_SYSKEYDOWN;
-  state.shift = Down(VK_SHIFT);
-  state.ctrl = Down(VK_CONTROL);
+  g_modifiers.See(event->vkCode, state.keyDown);
+  state.shift = g_modifiers.shift();
+  state.ctrl = g_modifiers.ctrl();
   state.alt = (event->flags & LLKHF_ALTDOWN) != 0;
   state.capsLock = (GetKeyState(VK_CAPITAL) & 1) != 0;
   const PinKeyAction action = KeyMap().Map(event->vkCode, state);
@@ -51,9 +92,8 @@ LRESULT CALLBACK KeyboardFilter(int code, WPARAM wParam, LPARAM lParam) {
     case PinKeyAction::kPass:
       return CallNextHookEx(nullptr, code, wParam, lParam);
     case PinKeyAction::kInsert: {
-      uint32_t entry = EncodePinCharacter(g_filterDeviceValue, action.character);
-      SendMessageW(g_filterField, kPinEditMessage, kPinInsert, reinterpret_cast<LPARAM>(&entry));
-      SecureZeroMemory(&entry, sizeof entry);
+      SendMessageW(g_filterField, kPinEditMessage, kPinInsert,
+                   static_cast<LPARAM>(EncodePinCharacter(g_filterDeviceValue, action.character)));
       return 1;
     }
     case PinKeyAction::kCommand:
@@ -173,10 +213,7 @@ LRESULT CPinEdit::Command(WPARAM command, LPARAM lParam) {
   auto [from, to] = Selection();
   switch (command) {
     case kPinInsert: {
-      if (lParam == 0) {
-        return FALSE;
-      }
-      const uint32_t entry = *reinterpret_cast<const uint32_t*>(lParam);
+      const auto entry = static_cast<uint32_t>(lParam);
       if (from == to && entries_.size() >= limit_) {
         return FALSE;
       }
@@ -216,6 +253,7 @@ LRESULT CPinEdit::Command(WPARAM command, LPARAM lParam) {
 void CPinEdit::StartKeyboardFilter() {
   g_filterField = hwnd_;
   g_filterDeviceValue = deviceValue_;
+  g_modifiers.Sync();
   RenewKeyboardHook();
   SetTimer(hwnd_, kHookTimer, kHookRenewMs, nullptr);
 }

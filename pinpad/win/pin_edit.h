@@ -19,7 +19,8 @@ namespace VKey {
 using DeviceValue = std::array<unsigned char, 8>;
 
 constexpr UINT kPinEditMessage = WM_APP + 1;
-// Commands in wParam. Insert takes lParam pointing to the encoded 32-bit entry.
+// Commands in wParam. Insert carries the encoded 32-bit entry in lParam itself: a window message
+// can come from any program on the desktop, so it never carries an address the field would read.
 constexpr WPARAM kPinInsert = 0;
 constexpr WPARAM kPinBack = 8;
 constexpr WPARAM kPinClear = 12;

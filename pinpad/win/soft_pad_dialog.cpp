@@ -92,6 +92,11 @@ void CDlgSoftPadRand::Relabel() {
 
 void CDlgSoftPadRand::OnKey(int id) {
   const KeyPress press = keys_.Press(id);
+  // The field keeps the focus, so that the physical keyboard goes on typing into it and Enter
+  // means OK rather than the key last clicked.
+  if (target_ != nullptr && press.kind != KeyPress::kEnter && press.kind != KeyPress::kCancel) {
+    SetFocus(target_);
+  }
   switch (press.kind) {
     case KeyPress::kNone:
       return;
@@ -99,9 +104,8 @@ void CDlgSoftPadRand::OnKey(int id) {
       if (target_ == nullptr) {
         return;
       }
-      uint32_t entry = EncodePinCharacter(deviceValue_, press.character);
-      SendMessageW(target_, kPinEditMessage, kPinInsert, reinterpret_cast<LPARAM>(&entry));
-      SecureZeroMemory(&entry, sizeof entry);
+      SendMessageW(target_, kPinEditMessage, kPinInsert,
+                   static_cast<LPARAM>(EncodePinCharacter(deviceValue_, press.character)));
       return;
     }
     case KeyPress::kBack:

@@ -1,0 +1,26 @@
+// The process-wide low-level mouse filter of the PIN dialogs: while a PIN dialog is active it
+// swallows every left-button press in a remote session, and every injected one that does not
+// come from pen or touch input.
+#pragma once
+
+#include <windows.h>
+
+namespace VKey {
+
+constexpr wchar_t kTerminalServerKey[] = L"SYSTEM\\CurrentControlSet\\Control\\Terminal Server\\";
+
+// The extra information of the PIN dialogs' own attention click, which the filter lets through.
+constexpr ULONG_PTR kOwnClickInfo = 0x4B4F4241;
+
+// Installs the filter unless it is in place; the session is looked at once, here.
+void InstallMouseFilter();
+void RemoveMouseFilter();
+
+// The session is remote: the system says so, or GlassSessionId under the key (below
+// HKEY_LOCAL_MACHINE) exists and names another session than the process's.
+bool RemoteSession(const wchar_t* terminalServerKey = kTerminalServerKey);
+
+// Whether the filter swallows a left-button press.
+bool SwallowsLeftDown(bool remoteSession, bool injected, ULONG_PTR extraInfo);
+
+}  // namespace VKey
