@@ -134,6 +134,17 @@ TEST_F(PinpadDialogs, OwnerIsTheActiveWindowKeptWhileItExists) {
   EXPECT_EQ(ownerOfNextDialog(), second.get()) << "a destroyed owner is forgotten";
 }
 
+struct ModuleFreer {
+  void operator()(HMODULE module) const { FreeLibrary(module); }
+};
+struct FileCloser {
+  void operator()(FILE* file) const { std::fclose(file); }
+};
+using File = std::unique_ptr<FILE, FileCloser>;
+struct ScreenDcReleaser {
+  void operator()(HDC dc) const { ReleaseDC(nullptr, dc); }
+};
+
 // The owner choice by process name, seen from copies of this program under other names. In a
 // copy, KOBA_OWNER_PROBE names the file that gets what owned the copy's dialog; with
 // KOBA_OWNER_WINDOWS set the copy first opens an active window and an Edge page window.
@@ -146,10 +157,11 @@ TEST(OwnerProbe, ReportsWhatOwnedADialog) {
   const DWORD n = GetModuleFileNameW(nullptr, exe, MAX_PATH);
   std::wstring path(exe, n);
   path = path.substr(0, path.find_last_of(L'\\') + 1) + L"Q2Pinpad_KOBA.dll";
-  const HMODULE module = LoadLibraryW(path.c_str());
+  const std::unique_ptr<std::remove_pointer_t<HMODULE>, ModuleFreer> module(
+      LoadLibraryW(path.c_str()));
   ASSERT_NE(module, nullptr);
   const auto show = reinterpret_cast<Pinpad_ShowDialog_t>(
-      reinterpret_cast<void*>(GetProcAddress(module, "Pinpad_ShowDialog")));
+      reinterpret_cast<void*>(GetProcAddress(module.get(), "Pinpad_ShowDialog")));
   const WindowClass windowClass;
   Window edge;
   Window active;
@@ -171,10 +183,9 @@ TEST(OwnerProbe, ReportsWhatOwnedADialog) {
                      : owner == edge.get()   ? "edge"
                      : owner == active.get() ? "active"
                                              : "foreign";
-  FILE* file = std::fopen(out, "w");
+  const File file(std::fopen(out, "w"));
   ASSERT_NE(file, nullptr);
-  std::fputs(seen, file);
-  std::fclose(file);
+  std::fputs(seen, file.get());
 }
 
 struct ProcessCloser {
@@ -254,12 +265,11 @@ class ProbeFolder {
       return "no end";
     }
     char seen[32] = {};
-    FILE* file = _wfopen(result.c_str(), L"r");
+    const File file(_wfopen(result.c_str(), L"r"));
     if (file == nullptr) {
       return "no result";
     }
-    const size_t read = std::fread(seen, 1, sizeof seen - 1, file);
-    std::fclose(file);
+    const size_t read = std::fread(seen, 1, sizeof seen - 1, file.get());
     return std::string(seen, read);
   }
 
@@ -593,9 +603,8 @@ TEST_F(PinpadDialogs, WaitingWindowOpensOnItsThreadAndClosesOnTheSecondCall) {
     RECT outer{};
     GetWindowRect(window, &outer);
     if (c.pictureWindow) {
-      const HDC screen = GetDC(nullptr);
-      const int dpi = GetDeviceCaps(screen, LOGPIXELSX);
-      ReleaseDC(nullptr, screen);
+      const std::unique_ptr<std::remove_pointer_t<HDC>, ScreenDcReleaser> screen(GetDC(nullptr));
+      const int dpi = GetDeviceCaps(screen.get(), LOGPIXELSX);
       const WaitWindowSize size = WaitWindowSizeFor(dpi);
       EXPECT_EQ(outer.right - outer.left, size.width);
       EXPECT_EQ(outer.bottom - outer.top, size.height);
