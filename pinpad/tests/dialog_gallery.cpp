@@ -125,8 +125,29 @@ uint32_t __stdcall ModeOfKey(void*, uint32_t command, uint32_t* value) {
   return 0;
 }
 
+struct WindowDestroyer {
+  void operator()(HWND window) const { DestroyWindow(window); }
+};
+
+// The window of the program the dialogs belong to, as a browser window would be.
+std::unique_ptr<std::remove_pointer_t<HWND>, WindowDestroyer> HostWindow() {
+  WNDCLASSW wc{};
+  wc.lpfnWndProc = DefWindowProcW;
+  wc.hInstance = GetModuleHandleW(nullptr);
+  wc.hbrBackground = GetSysColorBrush(COLOR_APPWORKSPACE);
+  wc.lpszClassName = L"DialogGalleryHost";
+  RegisterClassW(&wc);
+  std::unique_ptr<std::remove_pointer_t<HWND>, WindowDestroyer> window(
+      CreateWindowExW(0, wc.lpszClassName, L"Dialog gallery", WS_OVERLAPPEDWINDOW, 100, 100, 900,
+                      700, nullptr, nullptr, wc.hInstance, nullptr));
+  ShowWindow(window.get(), SW_SHOW);
+  SetForegroundWindow(window.get());
+  return window;
+}
+
 int Run(const std::wstring& folder, const std::vector<uint32_t>& languages) {
   SetPadModule(GetModuleHandleW(nullptr));
+  const auto host = HostWindow();
   int failures = 0;
   const auto save = [&](HWND window, uint32_t language, const wchar_t* name) {
     const std::wstring path = folder + L"\\" + std::to_wstring(language) + L"_" + name + L".bmp";
