@@ -3,7 +3,7 @@ SHELL := /bin/bash
 PRESETS := native win32 win64
 CTEST_JOBS ?= 2
 
-.PHONY: all setup build test test-native test-win32 test-win64 demo bench format clean
+.PHONY: all setup build test test-native test-win32 test-win64 demo bench screenshots format clean
 
 all: build
 
@@ -30,6 +30,10 @@ test: build
 
 demo: build-win64
 	tools/demo.sh
+
+# Pictures of every dialog of the PIN pad library, in build/screenshots/.
+screenshots: build-win64
+	tools/screenshots.sh
 
 bench: build-native-release build-win64
 	tools/bench.sh

@@ -11,6 +11,7 @@
 #include "pin_indicator.h"
 #include "pinpad_api.h"
 #include "pinpad_texts.h"
+#include "show_dialog.h"
 
 using namespace VKey;
 
@@ -82,14 +83,24 @@ uint32_t KOBA_PINPAD_CALL Pinpad_ShowDialog(uint32_t type, void* record) {
   if (record == nullptr) {
     return PINPAD_E_FAILED;
   }
-  if (type == 5) {
-    const auto* handle = static_cast<const GenKeyWaitHandle*>(record);
-    if (handle->magic == kGenKeyWaitMagic && handle->threadHandle == 0) {
+  switch (type) {
+    case 1:
+      return ShowSelectDevice(static_cast<SelectDeviceRecord*>(record));
+    case 2:
+      return ShowSelectCert(static_cast<SelectCertRecord*>(record));
+    case 5:
+      return ToggleWaitWindow(static_cast<GenKeyWaitHandle*>(record));
+    case 6:
+      return ShowChangeLabel(static_cast<char*>(record));
+    case 7:
+      return ShowKeyInfo(static_cast<const KeyInfoRecord*>(record));
+    case 8:
+      return ShowMessageBox(static_cast<const MessageBoxRecord*>(record));
+    case 9:
+      return ShowUsbMode(static_cast<const UsbModeRecord*>(record));
+    default:
       return PINPAD_E_FAILED;
-    }
   }
-  // Types 3 and 4 and unknown types fail; the dialogs of the others are not part of this build.
-  return PINPAD_E_FAILED;
 }
 
 uint32_t KOBA_PINPAD_CALL Pinpad_CreateKeyEx(void* /*context*/, void* callback, void* /*reserved*/,

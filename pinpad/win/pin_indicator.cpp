@@ -7,6 +7,7 @@
 
 #include "indicator_logic.h"
 #include "info_dialogs.h"
+#include "owner_window.h"
 #include "pin_dialogs.h"
 #include "pinpad_texts.h"
 #include "token_api.h"
@@ -17,16 +18,6 @@ namespace VKey {
 namespace {
 
 namespace tk = koba::token;
-
-// The window the PIN dialog belongs to: the root of the calling thread's active window, else the
-// foreground window.
-HWND PinOwner() {
-  const HWND active = GetActiveWindow();
-  if (active != nullptr) {
-    return GetAncestor(active, GA_ROOT);
-  }
-  return GetForegroundWindow();
-}
 
 std::unique_ptr<CPinDialog> MakeDialog(uint32_t useType, const PinDialogArgs& args) {
   switch (useType) {
@@ -101,7 +92,7 @@ uint32_t RunPinOperation(void* tokenFunction, const PinpadParam& param) {
   }
 
   while (true) {
-    const HWND owner = PinOwner();
+    const HWND owner = FindOwnerWindow();
     const std::unique_ptr<CPinDialog> dialog = MakeDialog(param.useType, args);
     const INT_PTR result = dialog->RunModal(owner);
     if (result == 2) {
