@@ -13,9 +13,8 @@ packages=(
   libgcrypt-mingw-w64-dev libksba-mingw-w64-dev
   # native libgcrypt: the PIN pad's text table tests stand in for the token library with it
   libgcrypt20-dev
-  # test platform; fonts-wine gives Wine its own dialog and caption-button fonts (Tahoma,
-  # Marlett), so that windows draw as they do on Windows
-  wine64 xvfb x11-apps imagemagick fonts-wqy-microhei fonts-wine
+  # test platform
+  wine64 xvfb x11-apps imagemagick fonts-wqy-microhei
   openssl osslsigncode nsis chromium python3
 )
 
