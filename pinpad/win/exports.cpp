@@ -7,6 +7,7 @@
 
 #include "gate.h"
 #include "indicator_logic.h"
+#include "owner_window.h"
 #include "pad_module.h"
 #include "pin_indicator.h"
 #include "pinpad_api.h"
@@ -32,22 +33,6 @@ bool IsWindows2000() {
          info.dwMinorVersion == 0;
 }
 
-std::u16string ExecutablePath() {
-  std::wstring path(MAX_PATH, L'\0');
-  while (true) {
-    const DWORD n = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-    if (n == 0) {
-      return {};
-    }
-    if (n < path.size()) {
-      path.resize(n);
-      break;
-    }
-    path.resize(path.size() * 2);
-  }
-  return std::u16string(path.begin(), path.end());
-}
-
 bool ValidBlock(const PinpadParam* param) {
   return param != nullptr && param->size == sizeof(PinpadParam);
 }
@@ -70,7 +55,7 @@ uint32_t KOBA_PINPAD_CALL Pinpad_Indicator(uint32_t /*reserved*/, void* tokenFun
     return PINPAD_E_FAILED;
   }
   if (ShouldMarkBrowserHost(IsWindows2000(), PinpadTexts::Get().lastForcingMode(),
-                            ExecutablePath())) {
+                            ProcessExecutablePath())) {
     param->flags |= kBrowserHostFlags;
   }
   if (!GateOpen()) {

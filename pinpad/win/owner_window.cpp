@@ -11,20 +11,7 @@ namespace {
 HWND g_ownerCache = nullptr;
 
 std::u16string ExecutableName() {
-  std::wstring path(MAX_PATH, L'\0');
-  while (true) {
-    const DWORD n = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-    if (n == 0) {
-      return {};
-    }
-    if (n < path.size()) {
-      path.resize(n);
-      break;
-    }
-    path.resize(path.size() * 2);
-  }
-  const std::u16string whole(path.begin(), path.end());
-  return std::u16string(ExecutableFileName(whole));
+  return std::u16string(ExecutableFileName(ProcessExecutablePath()));
 }
 
 BOOL CALLBACK FindEdgePage(HWND window, LPARAM found) {
@@ -46,6 +33,22 @@ HWND EdgeWindow() {
 }
 
 }  // namespace
+
+std::u16string ProcessExecutablePath() {
+  std::wstring path(MAX_PATH, L'\0');
+  while (true) {
+    const DWORD n = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+    if (n == 0) {
+      return {};
+    }
+    if (n < path.size()) {
+      path.resize(n);
+      break;
+    }
+    path.resize(path.size() * 2);
+  }
+  return std::u16string(path.begin(), path.end());
+}
 
 HWND FindOwnerWindow() {
   if (g_ownerCache != nullptr && !IsWindow(g_ownerCache)) {
