@@ -10,6 +10,7 @@ import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "..", "tools", "pylib"))
 import nmhost  # noqa: E402
+from signcheck import file_part, text_record  # noqa: E402
 import vkeyctl  # noqa: E402
 
 HOST = VKEY = PROBE = None
@@ -17,21 +18,6 @@ PIN = "123456"
 XML = "<T><amount>100.00</amount><payee>\u5f20\u4e09</payee></T>"  # 张三
 KEY_INFO = "ki-01"
 NEW_KEY_CODEC = "utf-8"  # a new virtual key keeps its texts in UTF-8 (text encoding 1)
-
-
-def text_record(xml, key_info, file_part=b""):
-    """The text form of the signing record."""
-    def item(tag, value):
-        return tag + b"%010d" % len(value) + value
-    body = item(b"21", xml) + item(b"22", key_info) + item(b"23", file_part)
-    return b"11" + b"%010d" % len(body) + body
-
-
-def file_part(path, content):
-    path = path.encode()
-    encoded = base64.b64encode(content)
-    n, c = len(path), len(encoded)
-    return b"%016d%08d%08d" % (n + c + 16, n + c + 8, n) + path + encoded
 
 
 class CoreSigning(unittest.TestCase):
