@@ -5,6 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fstream>
+#include <functional>
+#include <iterator>
 #include <optional>
 #include <set>
 #include <string>
@@ -251,6 +254,59 @@ TEST_F(PinDialogs, VerifyWithTheKeyboard) {
   EXPECT_EQ(result, 1);
   ASSERT_EQ(dialog.pins().size(), 1u);
   EXPECT_EQ(Taken(dialog.pins()[0]), "a1BC9?");
+}
+
+// A language file altered on disk fails its digest: every text is empty, yet the dialog opens,
+// its keyboard types and Enter ends it.
+TEST_F(PinDialogs, AlteredLanguageFileBlanksTheTextsButNotTheDialog) {
+  const std::string file = PinpadTexts::Get().table().CurrentFile();
+  ASSERT_FALSE(file.empty());
+  std::string original;
+  {
+    std::ifstream in(file, std::ios::binary);
+    original.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+  ASSERT_GT(original.size(), 16u);
+  const auto write = [&file](const std::string& bytes) {
+    std::ofstream out(file, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    return out.good();
+  };
+  struct Restore {
+    std::function<void()> undo;
+    ~Restore() { undo(); }
+  } restore{[&] {
+    write(original);
+    PinpadTexts::Get().Param(1033, 1);
+  }};
+  std::string altered = original;
+  altered[altered.size() / 2] = static_cast<char>(altered[altered.size() / 2] ^ 0x20);
+  ASSERT_TRUE(write(altered));
+  EXPECT_NE(PinpadTexts::Get().Param(1033, 1), 0u);
+  EXPECT_EQ(TableText("PAD_USE_TYPE_CHECKPIN"), L"");
+
+  PinDialogArgs args;
+  args.deviceValue = kDevice;
+  args.flags = 1;
+  CDlgVerifyPin dialog(args);
+  const INT_PTR result = RunWithDriver<INT_PTR>(
+      [&] { return dialog.RunModal(nullptr); },
+      [&](DWORD thread) {
+        const HWND d = WaitForDialog(thread);
+        ASSERT_NE(d, nullptr);
+        EXPECT_EQ(WindowText(d), L"");
+        EXPECT_EQ(ItemText(d, IDC_VERIFY_LABEL), L"");
+        SendMessageW(GetDlgItem(d, IDC_KEYBOARD), BM_CLICK, 0, 0);
+        const HWND keyboard = KeyboardOf(d);
+        ASSERT_NE(keyboard, nullptr);
+        EXPECT_EQ(ItemText(keyboard, KeyIdOfCode(kCodeEnter)), L"");
+        TypeOnKeyboard(d, "k1k2k3");
+        EXPECT_EQ(ItemText(d, IDC_VERIFY_PIN), Masked(6));
+        PostMessageW(GetDlgItem(keyboard, KeyIdOfCode(kCodeEnter)), BM_CLICK, 0, 0);
+      });
+  EXPECT_EQ(result, 1);
+  ASSERT_EQ(dialog.pins().size(), 1u);
+  EXPECT_EQ(Taken(dialog.pins()[0]), "k1k2k3");
 }
 
 TEST_F(PinDialogs, ChangePinChecks) {
