@@ -18,6 +18,7 @@
 #include "store.h"
 #include "token_api.h"
 #include "token_library.h"
+#include "win_handles.h"
 
 namespace VKey {
 namespace {
@@ -365,18 +366,17 @@ TEST_F(VendorSignatures, OnlyUnalteredSignedLibrariesPass) {
     if (c.file != nullptr) {
       const std::wstring path = folder_ + c.file;
       if (c.change == kFlipByte) {
-        const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                        OPEN_EXISTING, 0, nullptr);
-        ASSERT_NE(file, INVALID_HANDLE_VALUE);
-        const DWORD size = GetFileSize(file, nullptr);
-        SetFilePointer(file, static_cast<LONG>(size / 2), nullptr, FILE_BEGIN);
+        const FileHandle file(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                          OPEN_EXISTING, 0, nullptr));
+        ASSERT_NE(file.get(), INVALID_HANDLE_VALUE);
+        const DWORD size = GetFileSize(file.get(), nullptr);
+        SetFilePointer(file.get(), static_cast<LONG>(size / 2), nullptr, FILE_BEGIN);
         unsigned char byte = 0;
         DWORD n = 0;
-        ReadFile(file, &byte, 1, &n, nullptr);
+        ReadFile(file.get(), &byte, 1, &n, nullptr);
         byte ^= 0x5A;
-        SetFilePointer(file, static_cast<LONG>(size / 2), nullptr, FILE_BEGIN);
-        WriteFile(file, &byte, 1, &n, nullptr);
-        CloseHandle(file);
+        SetFilePointer(file.get(), static_cast<LONG>(size / 2), nullptr, FILE_BEGIN);
+        WriteFile(file.get(), &byte, 1, &n, nullptr);
         ASSERT_EQ(n, 1u);
       } else if (c.change == kUnsigned) {
         wchar_t self[MAX_PATH];

@@ -18,6 +18,7 @@
 #include "pinpad_texts.h"
 #include "resource.h"
 #include "soft_pad.h"
+#include "win_handles.h"
 
 namespace VKey {
 namespace {
@@ -573,6 +574,53 @@ TEST_F(PinDialogs, LengthMessageCarriesTheAllowedLengthsAndKeepsTheFields) {
   EXPECT_EQ(result, 2);
 }
 
+uint32_t AnyTick() {
+  return 12345;
+}
+
+// The digit of every digit key in key order, as the keyboard shows it and as a shuffle of the
+// key table makes it.
+std::wstring ShownDigits(HWND keyboard, const SoftPadKeys& keys) {
+  std::wstring digits;
+  for (const size_t i : keys.digitKeys()) {
+    digits += ItemText(keyboard, kFirstKeyId + static_cast<int>(i));
+  }
+  return digits;
+}
+
+std::wstring TableDigits(const SoftPadKeys& keys) {
+  std::wstring digits;
+  for (const size_t i : keys.digitKeys()) {
+    digits += static_cast<wchar_t>(keys.keys()[i].character);
+  }
+  return digits;
+}
+
+TEST_F(PinDialogs, DigitsAreShuffledAtEveryShowingFromTheProcessGenerator) {
+  PinDialogArgs args;
+  args.deviceValue = kDevice;
+  args.flags = 1;
+  CDlgVerifyPin dialog(args);
+  PadRandom& shared = ProcessPadRandom(&AnyTick);
+  PadRandom replay(shared.state());
+  SoftPadKeys expected;
+  RunWithDriver<INT_PTR>([&] { return dialog.RunModal(nullptr); },
+                         [&](DWORD thread) {
+                           const HWND d = WaitForDialog(thread);
+                           ASSERT_NE(d, nullptr);
+                           const HWND button = GetDlgItem(d, IDC_KEYBOARD);
+                           for (int showing = 0; showing < 3; ++showing) {
+                             SendMessageW(button, BM_CLICK, 0, 0);
+                             expected.Shuffle(replay);
+                             EXPECT_EQ(ShownDigits(KeyboardOf(d), expected), TableDigits(expected))
+                                 << "showing " << showing;
+                             SendMessageW(button, BM_CLICK, 0, 0);
+                           }
+                           EXPECT_EQ(shared.state(), replay.state()) << "one shuffle per showing";
+                           Press(d, IDCANCEL);
+                         });
+}
+
 TEST(MouseFilter, WhichLeftButtonPressesAreSwallowed) {
   const struct {
     bool remote;
@@ -613,16 +661,16 @@ TEST(MouseFilter, RemoteSessionWhenTheConsoleSessionIsAnother) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     if (c.makeKey) {
-      HKEY key = nullptr;
+      HKEY raw = nullptr;
       ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr,
-                                &key, nullptr),
+                                &raw, nullptr),
                 ERROR_SUCCESS);
+      const RegKey key(raw);
       if (c.glass) {
         const DWORD value = *c.glass;
-        RegSetValueExW(key, L"GlassSessionId", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
-                       sizeof value);
+        RegSetValueExW(key.get(), L"GlassSessionId", 0, REG_DWORD,
+                       reinterpret_cast<const BYTE*>(&value), sizeof value);
       }
-      RegCloseKey(key);
     }
     EXPECT_EQ(RemoteSession(path.c_str()), c.remote);
     RegDeleteTreeW(HKEY_LOCAL_MACHINE, path.c_str());

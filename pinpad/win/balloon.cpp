@@ -111,10 +111,13 @@ void CBalloonHelp::Hide() {
 }
 
 void CBalloonHelp::Layout() {
-  const HDC dc = GetDC(hwnd_);
-  const SIZE titleSize = MeasureText(dc, titleFont_.get(), title_);
-  const SIZE textSize = MeasureText(dc, textFont_.get(), text_);
-  ReleaseDC(hwnd_, dc);
+  SIZE titleSize{};
+  SIZE textSize{};
+  {
+    const WindowDc dc(hwnd_);
+    titleSize = MeasureText(dc.get(), titleFont_.get(), title_);
+    textSize = MeasureText(dc.get(), textFont_.get(), text_);
+  }
 
   const int headWidth = kIconSize + kIconGap + titleSize.cx;
   const int headHeight = std::max<int>(kIconSize, titleSize.cy);
@@ -201,10 +204,8 @@ LRESULT CALLBACK CBalloonHelp::Procedure(HWND hwnd, UINT message, WPARAM wParam,
     case WM_ERASEBKGND:
       return 1;
     case WM_PAINT: {
-      PAINTSTRUCT paint{};
-      const HDC dc = BeginPaint(hwnd, &paint);
-      self->Paint(dc);
-      EndPaint(hwnd, &paint);
+      const PaintDc dc(hwnd);
+      self->Paint(dc.get());
       return 0;
     }
     case WM_TIMER:

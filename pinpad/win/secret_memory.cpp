@@ -1,6 +1,6 @@
 #include "secret_memory.h"
 
-#include <bcrypt.h>
+#include <ntsecapi.h>
 
 namespace VKey {
 
@@ -14,8 +14,7 @@ HANDLE PrivateHeap() {
 
 uint32_t RandomWord() {
   uint32_t word = 0;
-  if (BCryptGenRandom(nullptr, reinterpret_cast<PUCHAR>(&word), sizeof word,
-                      BCRYPT_USE_SYSTEM_PREFERRED_RNG) != 0) {
+  if (!RtlGenRandom(&word, sizeof word)) {
     // Without the system generator the encoding still works; only its masking weakens.
     LARGE_INTEGER counter{};
     QueryPerformanceCounter(&counter);
