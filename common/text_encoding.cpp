@@ -295,6 +295,11 @@ bool Base64Decode(std::string_view text, std::string* out) {
       }
       v = (v << 6) | static_cast<uint32_t>(d);
     }
+    // The bits a padded group leaves over must be zero, or two texts would decode alike.
+    if ((pad == 1 && (v & 0xFF) != 0) || (pad == 2 && (v & 0xFFFF) != 0)) {
+      out->clear();
+      return false;
+    }
     out->push_back(static_cast<char>(v >> 16));
     if (pad < 2)
       out->push_back(static_cast<char>((v >> 8) & 0xFF));

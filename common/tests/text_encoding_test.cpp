@@ -215,6 +215,9 @@ TEST(Base64, RefusesWhatTheEncoderNeverWrites) {
                              "Zm-9",
                              "=Zm9",
                              "Zm=v",
+                             "Zh==",
+                             "Zm9=",
+                             "uuuuuuuuuuuuuuuuuuu=",
                              "\x80"
                              "AAA"};
   for (const std::string& b : bad) {
