@@ -7,6 +7,9 @@
 #include <ctime>
 #include <memory>
 #include <mutex>
+#include <string_view>
+
+#include "common/text_encoding.h"
 
 namespace vkey {
 namespace {
@@ -674,69 +677,33 @@ bool CertificatesOfPkcs7(const Bytes& der_bytes, std::vector<Bytes>* certificate
 }
 
 std::string Base64Encode(const uint8_t* data, size_t length, size_t wrap) {
-  static const char kAlphabet[] =
-      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  const std::string text =
+      koba::text::Base64Encode(std::string_view(reinterpret_cast<const char*>(data), length));
+  if (wrap == 0)
+    return text;
   std::string out;
-  out.reserve(length * 4 / 3 + 4 + (wrap ? length / wrap * 2 : 0));
-  size_t col = 0;
-  auto put = [&](char ch) {
-    if (wrap && col == wrap) {
+  out.reserve(text.size() + text.size() / wrap);
+  for (size_t at = 0; at < text.size(); at += wrap) {
+    if (at != 0)
       out.push_back('\n');
-      col = 0;
-    }
-    out.push_back(ch);
-    ++col;
-  };
-  for (size_t i = 0; i < length; i += 3) {
-    const uint32_t b0 = data[i], b1 = i + 1 < length ? data[i + 1] : 0,
-                   b2 = i + 2 < length ? data[i + 2] : 0;
-    const uint32_t v = b0 << 16 | b1 << 8 | b2;
-    put(kAlphabet[v >> 18 & 63]);
-    put(kAlphabet[v >> 12 & 63]);
-    put(i + 1 < length ? kAlphabet[v >> 6 & 63] : '=');
-    put(i + 2 < length ? kAlphabet[v & 63] : '=');
+    out.append(text, at, wrap);
   }
   return out;
 }
 
 bool Base64Decode(const uint8_t* text, size_t length, Bytes* out) {
-  auto value = [](uint8_t c) -> int {
-    if (c >= 'A' && c <= 'Z')
-      return c - 'A';
-    if (c >= 'a' && c <= 'z')
-      return c - 'a' + 26;
-    if (c >= '0' && c <= '9')
-      return c - '0' + 52;
-    if (c == '+')
-      return 62;
-    if (c == '/')
-      return 63;
-    return -1;
-  };
-  Bytes result;
-  uint32_t acc = 0;
-  int bits = 0, pad = 0;
+  // Line breaks and blanks, as in PEM, are skipped; the rest must be canonical Base64.
+  std::string compact;
+  compact.reserve(length);
   for (size_t i = 0; i < length; ++i) {
-    const uint8_t c = text[i];
-    if (c == '\r' || c == '\n' || c == ' ' || c == '\t')
-      continue;
-    if (c == '=') {
-      ++pad;
-      continue;
-    }
-    const int v = value(c);
-    if (v < 0 || pad)
-      return false;
-    acc = acc << 6 | static_cast<uint32_t>(v);
-    bits += 6;
-    if (bits >= 8) {
-      bits -= 8;
-      result.push_back(static_cast<uint8_t>(acc >> bits & 0xFF));
-    }
+    const char c = static_cast<char>(text[i]);
+    if (c != '\r' && c != '\n' && c != ' ' && c != '\t')
+      compact.push_back(c);
   }
-  if (pad > 2 || bits >= 6)
+  std::string bytes;
+  if (!koba::text::Base64Decode(compact, &bytes))
     return false;
-  *out = std::move(result);
+  out->assign(bytes.begin(), bytes.end());
   return true;
 }
 

@@ -10,6 +10,7 @@
 #include <memory>
 #include <string>
 
+#include "common/text_encoding.h"
 #include "common/token_api.h"
 #include "crypto.h"
 #include "device.h"
@@ -931,21 +932,15 @@ TOKEN_EXPORT int WINAPI Ossl_Base64_P7_FileData(const uint8_t* in, int in_length
                                                 int* out_length) {
   if (!in || in_length < 0 || !out || !out_length)
     return 0;
-  // Files can be large: the text is written into the caller's buffer piece by piece.
-  const size_t length = static_cast<size_t>(in_length);
-  const size_t text_length = (length + 2) / 3 * 4;
+  // Files can be large: the text is written straight into the caller's buffer.
+  const std::string_view bytes(reinterpret_cast<const char*>(in), static_cast<size_t>(in_length));
+  const size_t text_length = koba::text::Base64EncodedSize(bytes.size());
   if (*out_length < 0 || static_cast<size_t>(*out_length) < text_length)
     return 0;
-  constexpr size_t kPiece = 3 * 16384;
-  size_t written = 0;
-  for (size_t at = 0; at < length; at += kPiece) {
-    const std::string text = Base64Encode(in + at, std::min(kPiece, length - at), 0);
-    std::memcpy(out + written, text.data(), text.size());
-    written += text.size();
-  }
-  if (static_cast<size_t>(*out_length) > written)
-    out[written] = 0;
-  *out_length = static_cast<int>(written);
+  koba::text::Base64EncodeTo(bytes, reinterpret_cast<char*>(out));
+  if (static_cast<size_t>(*out_length) > text_length)
+    out[text_length] = 0;
+  *out_length = static_cast<int>(text_length);
   return 1;
 }
 
