@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "built_library.h"
 #include "pinpad_api.h"
 
 namespace VKey {
@@ -20,12 +21,7 @@ uint32_t KOBA_PINPAD_CALL TokenFunction(uint32_t, uint32_t, const char*, uint32_
 class PinpadExports : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    wchar_t exe[MAX_PATH];
-    const DWORD n = GetModuleFileNameW(nullptr, exe, MAX_PATH);
-    ASSERT_GT(n, 0u);
-    std::wstring path(exe, n);
-    path = path.substr(0, path.find_last_of(L'\\') + 1) + L"Q2Pinpad_KOBA.dll";
-    module_ = LoadLibraryW(path.c_str());
+    module_ = LoadLibraryW(BuiltPinpadPath().c_str());
     ASSERT_NE(module_, nullptr) << "cannot load the PIN pad library";
   }
   static void TearDownTestSuite() {

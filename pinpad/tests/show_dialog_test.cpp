@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "built_library.h"
 #include "dialog_driver.h"
 #include "pinpad_api.h"
 #include "resource.h"
@@ -48,12 +49,7 @@ uint32_t Drive(const std::function<uint32_t()>& show, const std::function<void(H
 class PinpadDialogs : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    wchar_t exe[MAX_PATH];
-    const DWORD n = GetModuleFileNameW(nullptr, exe, MAX_PATH);
-    ASSERT_GT(n, 0u);
-    std::wstring path(exe, n);
-    path = path.substr(0, path.find_last_of(L'\\') + 1) + L"Q2Pinpad_KOBA.dll";
-    module_ = LoadLibraryW(path.c_str());
+    module_ = LoadLibraryW(BuiltPinpadPath().c_str());
     ASSERT_NE(module_, nullptr) << "cannot load the PIN pad library";
     show_ = reinterpret_cast<Pinpad_ShowDialog_t>(
         reinterpret_cast<void*>(GetProcAddress(module_, "Pinpad_ShowDialog")));
@@ -153,12 +149,8 @@ TEST(OwnerProbe, ReportsWhatOwnedADialog) {
   if (out == nullptr) {
     GTEST_SKIP() << "runs in a renamed copy of this program";
   }
-  wchar_t exe[MAX_PATH];
-  const DWORD n = GetModuleFileNameW(nullptr, exe, MAX_PATH);
-  std::wstring path(exe, n);
-  path = path.substr(0, path.find_last_of(L'\\') + 1) + L"Q2Pinpad_KOBA.dll";
   const std::unique_ptr<std::remove_pointer_t<HMODULE>, ModuleFreer> module(
-      LoadLibraryW(path.c_str()));
+      LoadLibraryW(BuiltPinpadPath().c_str()));
   ASSERT_NE(module, nullptr);
   const auto show = reinterpret_cast<Pinpad_ShowDialog_t>(
       reinterpret_cast<void*>(GetProcAddress(module.get(), "Pinpad_ShowDialog")));
@@ -222,8 +214,7 @@ class ProbeFolder {
     wchar_t exe[MAX_PATH];
     const DWORD n = GetModuleFileNameW(nullptr, exe, MAX_PATH);
     self_.assign(exe, n);
-    CopyFileW((self_.substr(0, self_.find_last_of(L'\\') + 1) + L"Q2Pinpad_KOBA.dll").c_str(),
-              (folder_ + L"\\Q2Pinpad_KOBA.dll").c_str(), FALSE);
+    CopyFileW(BuiltPinpadPath().c_str(), (folder_ + L"\\Q2Pinpad_KOBA.dll").c_str(), FALSE);
   }
   ~ProbeFolder() {
     for (const auto& file : files_) {
