@@ -21,14 +21,10 @@ export WINEPREFIX=$root/build/wine/screenshots-prefix
 export KOBA_ROOT=$root
 "$root/tools/with-wine.sh" bash -c '
   set -e
-  # Chinese texts: the dialog fonts fall back to the CJK font (fonts-wqy-microhei). Only this
-  # prefix gets the link; it changes how every dialog renders, and the PIN dialog tests of the
-  # test prefix were seen to fail with it.
-  for face in Tahoma "MS Shell Dlg" "MS Shell Dlg 2" "Microsoft Sans Serif"; do
-    "$KOBA_ROOT/tools/wine-run" reg add \
-      "HKLM\\Software\\Microsoft\\Windows NT\\CurrentVersion\\FontLink\\SystemLink" \
-      /v "$face" /t REG_MULTI_SZ /d "wqy-microhei.ttc,WenQuanYi Micro Hei" /f >/dev/null 2>&1
-  done
+  # Chinese texts need the CJK font behind the dialog fonts. Only this prefix gets it; it changes
+  # how every dialog renders, and the PIN dialog tests of the test prefix were seen to fail with it.
+  python3 -c "import sys; sys.path.insert(0, sys.argv[1]); import pinpad_driver; pinpad_driver.show_chinese_texts()" \
+    "$KOBA_ROOT/tools/pylib"
   python3 "$KOBA_ROOT/tools/pylib/install.py" "$1" >/dev/null
   "$KOBA_ROOT/tools/wine-run" "$2" "Z:${3//\//\\}" "${@:4}" </dev/null >"$3/gallery.log" 2>&1 ||
     { cat "$3/gallery.log" >&2; exit 1; }
