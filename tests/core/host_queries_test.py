@@ -98,6 +98,12 @@ class HostQueries(unittest.TestCase):
         point = base64.b64decode(without_cert[2:])
         self.assertEqual((len(point), point[0]), (65, 4))
 
+    def test_key_list_is_cut_to_4096_bytes_at_an_entry(self):
+        self.vkey("create", "AB12")
+        entries = [c * 1500 for c in "abc"]
+        self.vkey("set", "AB12", "user-key-list", "||".join(entries))
+        self.assertEqual(self.ask({"type": "GetPublicKeyC"}), ["||".join(entries[:2])])
+
     def test_certificate_dns_are_listed_without_spaces(self):
         self.vkey("create", "AB12")
         self.vkey("genkey", "AB12", "c1", "rsa1024", "--spec", 2)
