@@ -303,8 +303,8 @@ TEST_F(PinpadDialogs, SelectionListsShowTheRowsAndStoreTheChosenOne) {
     uint32_t stored;
   } cases[] = {
       {"cert, OK with row 2", 2, 3, 2, IDOK, 0, 2},
-      {"cert, OK without row", 2, 3, -1, IDOK, 0, kNoRow},
-      {"cert, no rows", 2, 0, -1, IDOK, 0, kNoRow},
+      {"cert, OK without row", 2, 3, -1, IDOK, 0, 77},
+      {"cert, no rows", 2, 0, -1, IDOK, 0, 77},
       {"cert, Cancel", 2, 3, 1, IDCANCEL, PINPAD_E_CANCELLED, 77},
       {"device, OK with row 1", 1, 2, 1, IDOK, 0, 1},
       {"device, Cancel", 1, 2, 0, IDCANCEL, PINPAD_E_CANCELLED, 77},

@@ -25,8 +25,8 @@ template <typename Dialog, typename... Args>
 uint32_t RunSelection(uint32_t* chosenRow, Args&&... args) {
   Dialog dialog(std::forward<Args>(args)...);
   const INT_PTR end = dialog.RunModal(FindOwnerWindow());
-  if (end == 1) {
-    *chosenRow = dialog.chosenRow() ? static_cast<uint32_t>(*dialog.chosenRow()) : kNoRow;
+  if (end == 1 && dialog.chosenRow()) {
+    *chosenRow = static_cast<uint32_t>(*dialog.chosenRow());
   }
   return DialogStatus(end);
 }

@@ -13,7 +13,7 @@
 namespace VKey {
 
 // Type 1: count (label, serial number) pairs of UTF-16 strings. OK with a row stores its
-// 0-based index in chosenRow, OK without a row stores kNoRow; Cancel leaves it alone.
+// 0-based index in chosenRow; OK without a row and Cancel leave it alone.
 struct SelectDeviceRecord {
   uint32_t chosenRow;
   uint32_t count;
@@ -27,8 +27,6 @@ struct SelectCertRecord {
   uint32_t count;
   const wchar_t* const* names;
 };
-
-constexpr uint32_t kNoRow = 0xFFFFFFFF;
 
 // Type 7: label, serial number, storage and key containers, shown in that order.
 struct KeyInfoRecord {
