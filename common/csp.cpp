@@ -87,7 +87,7 @@ uint32_t CspInterface::EnumContainerNames(const std::string& reader_path,
   if (get_prov_param_ == nullptr)
     return kErrorNoProvider;
   uint32_t flags = kEnumFirst;
-  for (;;) {
+  while (names->size() < kMaxContainerNames) {
     uint8_t name[kEnumNameCapacity] = {};
     uint32_t length = sizeof name;
     if (!get_prov_param_(ctx.get(), kParamEnumContainers, name, &length, flags)) {
@@ -100,6 +100,7 @@ uint32_t CspInterface::EnumContainerNames(const std::string& reader_path,
       ++n;
     names->emplace_back(reinterpret_cast<const char*>(name), n);
   }
+  return 0;
 }
 
 uint32_t CspInterface::GetContainerKeyInfo(const std::string& container_path, uint32_t key_spec,

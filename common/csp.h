@@ -23,6 +23,11 @@ struct KeyInfo {
   std::vector<uint8_t> certificate;  // empty when the key has none
 };
 
+// No list that names containers can show more than this many: the longest one holds 12288
+// bytes and every container takes at least 48 of them (key id, Base64 key, separator). A
+// provider that goes on naming containers is not followed further.
+constexpr size_t kMaxContainerNames = 256;
+
 // The buffers callers give the key-information call.
 constexpr uint32_t kKeyInfoPublicKeyCapacity = 400;
 constexpr uint32_t kKeyInfoCertificateCapacity = 4096;
@@ -37,7 +42,8 @@ class CspInterface {
   CspInterface& operator=(const CspInterface&) = delete;
 
   // The container names of a reader path ("\\.\Korvanet VexloToken <slot>\"), in the
-  // provider's order. Returns 0, or the provider's last error.
+  // provider's order, at most kMaxContainerNames of them. Returns 0, or the provider's last
+  // error.
   uint32_t EnumContainerNames(const std::string& reader_path, std::vector<std::string>* names);
   // The key of `key_spec` (1 exchange, 2 signature) in the container at `container_path`.
   uint32_t GetContainerKeyInfo(const std::string& container_path, uint32_t key_spec, KeyInfo* info,

@@ -110,6 +110,15 @@ TEST_F(CspTest, BatchListAndDelete) {
   EXPECT_EQ(csp_.GetContainerKeyInfo(ReaderPath(slot_) + "c1", 2, &info), 0u);
 }
 
+TEST(CspBinding, AnEndlessEnumerationStopsAtTheLargestListAnyOutputHolds) {
+  CspInterface endless(BesideTest(L"endless_csp.dll"));
+  std::vector<std::string> names;
+  EXPECT_EQ(endless.EnumContainerNames(ReaderPath(1), &names), 0u);
+  ASSERT_EQ(names.size(), kMaxContainerNames);
+  EXPECT_EQ(names.front(), "c0");
+  EXPECT_EQ(names.back(), "c" + std::to_string(kMaxContainerNames - 1));
+}
+
 TEST(CspBinding, MissingProviderFailsEveryOperation) {
   CspInterface missing(BesideTest(L"no_such_csp.dll"));
   std::vector<std::string> names;
