@@ -44,6 +44,51 @@ bool ReadPayload(std::FILE* in, size_t length, std::string& text) {
 
 }  // namespace
 
+bool WithinRequestBounds(const char* text) {
+  int depth = 0;
+  // Every value but the first follows a comma or a colon, or opens a string or container;
+  // counting those bounds what the parser can build.
+  size_t values = 1;
+  bool in_string = false;
+  for (const char* p = text; *p != '\0'; ++p) {
+    const char c = *p;
+    if (in_string) {
+      if (c == '\\' && p[1] != '\0') {
+        ++p;
+      } else if (c == '"') {
+        in_string = false;
+      }
+      continue;
+    }
+    switch (c) {
+      case '"':
+        in_string = true;
+        ++values;
+        break;
+      case '[':
+      case '{':
+        if (++depth > kMaxRequestDepth)
+          return false;
+        ++values;
+        break;
+      case ']':
+      case '}':
+        if (depth > 0)
+          --depth;
+        break;
+      case ',':
+      case ':':
+        ++values;
+        break;
+      default:
+        continue;
+    }
+    if (values > kMaxRequestValues)
+      return false;
+  }
+  return true;
+}
+
 int ReadRequest(std::FILE* in, rapidjson::Document& doc) {
   unsigned char prefix[4] = {0, 0, 0, 0};
   if (std::fread(prefix, 1, 4, in) != 4)
@@ -64,9 +109,11 @@ int ReadRequest(std::FILE* in, rapidjson::Document& doc) {
       // The text ends at its first NUL byte, as a C string would. The iterative parser accepts
       // exactly what the recursive one does but needs no machine stack, so deeply nested
       // input cannot overflow it.
-      parsed.Parse<rapidjson::kParseIterativeFlag>(text.c_str());
-      if (parsed.HasParseError())
-        parsed.SetNull();
+      if (WithinRequestBounds(text.c_str())) {
+        parsed.Parse<rapidjson::kParseIterativeFlag>(text.c_str());
+        if (parsed.HasParseError())
+          parsed.SetNull();
+      }
     }
   }
   doc.Swap(parsed);

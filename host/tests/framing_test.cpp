@@ -76,6 +76,38 @@ TEST(Framing, LengthAndPayloadEdgeCases) {
   }
 }
 
+TEST(Framing, RequestBoundsCountNestingAndValuesOutsideStrings) {
+  const std::string deepest =
+      std::string(kMaxRequestDepth, '[') + std::string(kMaxRequestDepth, ']');
+  std::string many = "[";
+  for (size_t i = 0; i + 2 < kMaxRequestValues; ++i)
+    many += "0,";
+  many += "0]";
+  const struct {
+    const char* what;
+    std::string text;
+    bool within;
+  } cases[] = {
+      {"a page's request", R"({"type":"GMUsbKeySign","tabID":3,"certDN":"CN=a","filePath":""})",
+       true},
+      {"empty text", "", true},
+      {"deepest allowed", deepest, true},
+      {"one level deeper", "[" + deepest + "]", false},
+      {"closers never go below zero", "]]]]" + deepest, true},
+      {"most values allowed", many, true},
+      {"one value more", many.substr(0, many.size() - 1) + ",0]", false},
+      {"brackets inside a string", "{\"a\":\"" + std::string(1000, '[') + "\"}", true},
+      {"commas inside a string", "[\"" + std::string(10000, ',') + "\"]", true},
+      {"escaped quote keeps the string open",
+       "[\"\\\"" + std::string(kMaxRequestDepth + 1, '[') + "\"]", true},
+      {"escaped backslash closes the string",
+       "[\"\\\\\"" + std::string(kMaxRequestDepth + 1, '[') + "\"]", false},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(WithinRequestBounds(c.text.c_str()), c.within) << c.what;
+  }
+}
+
 TEST(Framing, CarriageReturnsReachTheParser) {
   auto in = StreamOf(Frame("{\r\n\"a\":\"x\\r\\ny\"\r\n}"));
   rapidjson::Document doc;

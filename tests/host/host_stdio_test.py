@@ -82,6 +82,24 @@ class HostStdio(unittest.TestCase):
         data = struct.pack("<I", big) + b" " * big + nmhost.frame('{"type":"IsExtensionOK"}')
         self.check(data, [INVALID, ok()])
 
+    def test_hostile_frames_are_refused_within_a_memory_bound(self):
+        # The largest frames the host reads, shaped to make a parser build tens of millions of
+        # values. Each is refused, the next request is served, and the process never holds
+        # more than twice the frame (the parse alone used to take over 20 times).
+        size = 64 * 1024 * 1024
+        count = (size - 2) // 2
+        cases = [
+            ("nested arrays", b"[" * (size // 2) + b"]" * (size // 2)),
+            ("tiny elements", b"[" + b"0," * (count - 1) + b"0]"),
+        ]
+        for what, payload in cases:
+            with self.subTest(what), nmhost.Host(HOST) as host:
+                host.send_raw(nmhost.frame(payload) + nmhost.frame('{"type":"IsExtensionOK"}'))
+                self.assertEqual(host.receive(120), INVALID)
+                self.assertEqual(host.receive(), ok())
+                self.assertLess(host.peak_memory(), 2 * size)
+                self.assertEqual(host.close(), (b"", EXIT_MINUS_ONE))
+
     def test_large_valid_request(self):
         payload = json.dumps({"type": "IsExtensionOK", "tabID": 9, "pad": "x" * (8 << 20)})
         self.check(nmhost.frame(payload), [ok(9)])

@@ -47,6 +47,15 @@ class Host:
         self.proc.stdin.write(frame(payload))
         self.proc.stdin.flush()
 
+    def peak_memory(self):
+        """The host's peak resident memory so far, in bytes: wine-run execs Wine, which runs the
+        program in the same process, so its VmHWM is the program's."""
+        with open("/proc/%d/status" % self.proc.pid) as status:
+            for line in status:
+                if line.startswith("VmHWM:"):
+                    return int(line.split()[1]) * 1024
+        raise RuntimeError("no VmHWM for process %d" % self.proc.pid)
+
     def send_raw(self, data):
         self.proc.stdin.write(data)
         self.proc.stdin.flush()
