@@ -27,6 +27,32 @@ else()
   endif()
 endif()
 
+# With the fuzz targets, all native code carries libFuzzer's coverage instrumentation, so that
+# a fuzzer sees the edges of the libraries it drives, not only its own harness. The sanitizer
+# runtimes linked into every native program provide the coverage callbacks.
+if(KOBA_NATIVE AND KOBA_FUZZ AND KOBA_SANITIZE AND CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+  set(KOBA_FUZZING ON)
+  add_compile_options(-fsanitize=fuzzer-no-link)
+endif()
+
+# koba_fuzz(NAME SOURCES... LIBS ... RUNS N MAX_LEN N CORPUS DIR): a libFuzzer target with a
+# short seeded smoke run on every test pass, starting from the corpus folder; longer runs by
+# hand (README).
+function(koba_fuzz name)
+  if(NOT KOBA_FUZZING)
+    return()
+  endif()
+  cmake_parse_arguments(F "" "RUNS;MAX_LEN;CORPUS" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${F_SOURCES})
+  target_compile_options(${name} PRIVATE -fsanitize=fuzzer)
+  target_link_options(${name} PRIVATE -fsanitize=fuzzer)
+  target_link_libraries(${name} PRIVATE ${F_LIBS})
+  set(work ${CMAKE_CURRENT_BINARY_DIR}/${name}_work)
+  file(MAKE_DIRECTORY ${work})
+  add_test(NAME ${name}_smoke COMMAND ${name} -runs=${F_RUNS} -seed=1 -max_len=${F_MAX_LEN}
+                                      ${work} ${F_CORPUS})
+endfunction()
+
 add_compile_options(-Wall -Wextra -Wshadow -Wno-unknown-pragmas)
 if(KOBA_WERROR)
   add_compile_options(-Werror)
