@@ -515,7 +515,7 @@ TEST_F(PinDialogs, InjectedClicksOnTheKeyboardAreSwallowedUnlessFromPenOrTouch) 
         const struct {
           ULONG_PTR extraInfo;
           size_t length;
-        } clicks[] = {{0, 0}, {0xFF515780, 1}, {0x12345678, 0}, {0xFF5157FF, 2}};
+        } clicks[] = {{0, 0}, {0xFF515780, 1}, {0x12345678, 0}, {0x4B4F4241, 0}, {0xFF5157FF, 2}};
         for (const auto& click : clicks) {
           INPUT input[2] = {ClickInput(MOUSEEVENTF_LEFTDOWN, at, click.extraInfo),
                             ClickInput(MOUSEEVENTF_LEFTUP, at, click.extraInfo)};
@@ -682,20 +682,25 @@ TEST(MouseFilter, WhichLeftButtonPressesAreSwallowed) {
     bool remote;
     bool injected;
     ULONG_PTR extraInfo;
+    ULONG_PTR ownClick;
     bool swallowed;
   } cases[] = {
-      {false, false, 0, false},
-      {false, true, 0, true},
-      {false, true, 0xFF515780, false},
-      {false, true, 0xFF515600, true},
-      {false, true, kOwnClickInfo, false},
-      {true, false, 0, true},
-      {true, true, 0xFF515780, true},
+      {false, false, 0, 0, false},         {false, true, 0, 0, true},
+      {false, true, 0, 0x5A17, true},      {false, true, 0xFF515780, 0, false},
+      {false, true, 0xFF515600, 0, true},  {false, true, 0x5A17, 0x5A17, false},
+      {false, true, 0x5A17, 0x5A18, true}, {false, true, 0x4B4F4241, 0x5A17, true},
+      {true, false, 0, 0, true},           {true, true, 0x5A17, 0x5A17, true},
+      {true, true, 0xFF515780, 0, true},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(SwallowsLeftDown(c.remote, c.injected, c.extraInfo), c.swallowed)
-        << c.remote << " " << c.injected << " " << std::hex << c.extraInfo;
+    EXPECT_EQ(SwallowsLeftDown(c.remote, c.injected, c.extraInfo, c.ownClick), c.swallowed)
+        << c.remote << " " << c.injected << " " << std::hex << c.extraInfo << " " << c.ownClick;
   }
+  // Each own click carries a fresh value.
+  const ULONG_PTR first = ArmOwnClick();
+  const ULONG_PTR second = ArmOwnClick();
+  EXPECT_NE(first, 0u);
+  EXPECT_NE(first, second);
 }
 
 TEST(MouseFilter, RemoteSessionWhenTheConsoleSessionIsAnother) {

@@ -1,8 +1,10 @@
 #include "mouse_filter.h"
 
+#include <atomic>
 #include <optional>
 
 #include "pad_module.h"
+#include "secret_memory.h"
 #include "win_handles.h"
 #include "win_text_env.h"
 
@@ -14,6 +16,11 @@ constexpr ULONG_PTR kPenSignatureMask = 0xFF515700;
 
 HHOOK g_mouseHook = nullptr;
 bool g_remoteSession = false;
+std::atomic<ULONG_PTR> g_ownClick{0};
+
+bool PenOrTouch(ULONG_PTR extraInfo) {
+  return (extraInfo & kPenSignatureMask) == kPenSignatureMask;
+}
 
 LRESULT CALLBACK MouseFilter(int code, WPARAM wParam, LPARAM lParam) {
   if (code != HC_ACTION) {
@@ -23,20 +30,39 @@ LRESULT CALLBACK MouseFilter(int code, WPARAM wParam, LPARAM lParam) {
     return 0;
   }
   const auto* event = reinterpret_cast<const MSLLHOOKSTRUCT*>(lParam);
-  if (SwallowsLeftDown(g_remoteSession, (event->flags & LLMHF_INJECTED) != 0, event->dwExtraInfo)) {
+  const bool injected = (event->flags & LLMHF_INJECTED) != 0;
+  const ULONG_PTR own = g_ownClick.load();
+  if (SwallowsLeftDown(g_remoteSession, injected, event->dwExtraInfo, own)) {
     return 1;
+  }
+  if (injected && own != 0 && event->dwExtraInfo == own) {
+    ULONG_PTR armed = own;  // good for this one press
+    g_ownClick.compare_exchange_strong(armed, 0);
   }
   return CallNextHookEx(nullptr, code, wParam, lParam);
 }
 
 }  // namespace
 
-bool SwallowsLeftDown(bool remoteSession, bool injected, ULONG_PTR extraInfo) {
+ULONG_PTR ArmOwnClick() {
+  ULONG_PTR value = 0;
+  // Zero means no armed click, and a pen signature would pass by itself.
+  while (value == 0 || PenOrTouch(value)) {
+    value = RandomWord();
+    if constexpr (sizeof value > sizeof(uint32_t)) {
+      value = value << 32 | RandomWord();
+    }
+  }
+  g_ownClick.store(value);
+  return value;
+}
+
+bool SwallowsLeftDown(bool remoteSession, bool injected, ULONG_PTR extraInfo, ULONG_PTR ownClick) {
   if (remoteSession) {
     return true;
   }
-  const bool penOrTouch = (extraInfo & kPenSignatureMask) == kPenSignatureMask;
-  return injected && !penOrTouch && extraInfo != kOwnClickInfo;
+  const bool own = ownClick != 0 && extraInfo == ownClick;
+  return injected && !PenOrTouch(extraInfo) && !own;
 }
 
 bool RemoteSession(const wchar_t* terminalServerKey) {

@@ -9,9 +9,6 @@ namespace VKey {
 
 constexpr wchar_t kTerminalServerKey[] = L"SYSTEM\\CurrentControlSet\\Control\\Terminal Server\\";
 
-// The extra information of the PIN dialogs' own attention click, which the filter lets through.
-constexpr ULONG_PTR kOwnClickInfo = 0x4B4F4241;
-
 // Installs the filter unless it is in place; the session is looked at once, here.
 void InstallMouseFilter();
 void RemoveMouseFilter();
@@ -20,7 +17,12 @@ void RemoveMouseFilter();
 // HKEY_LOCAL_MACHINE) exists and names another session than the process's.
 bool RemoteSession(const wchar_t* terminalServerKey = kTerminalServerKey);
 
-// Whether the filter swallows a left-button press.
-bool SwallowsLeftDown(bool remoteSession, bool injected, ULONG_PTR extraInfo);
+// The PIN dialogs' own attention click gets through by carrying the value returned here, drawn
+// afresh from the system generator for that one click and good for one press: no other process
+// knows it in advance or can replay it.
+ULONG_PTR ArmOwnClick();
+
+// Whether the filter swallows a left-button press; ownClick is the armed value (0: none).
+bool SwallowsLeftDown(bool remoteSession, bool injected, ULONG_PTR extraInfo, ULONG_PTR ownClick);
 
 }  // namespace VKey

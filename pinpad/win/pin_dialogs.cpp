@@ -171,10 +171,11 @@ void CPinDialog::ForegroundClick() {
   }
   ClientToScreen(hwnd(), &at);
   SetCursorPos(at.x, at.y);
+  const ULONG_PTR own = ArmOwnClick();
   INPUT clicks[2] = {};
   for (INPUT& click : clicks) {
     click.type = INPUT_MOUSE;
-    click.mi.dwExtraInfo = kOwnClickInfo;
+    click.mi.dwExtraInfo = own;
   }
   clicks[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
   clicks[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
