@@ -10,18 +10,55 @@
 
 #include "dispatcher.h"
 #include "loop.h"
+#include "reply.h"
 
 namespace {
 
-const koba::host::ActionTable& Table() {
-  static const koba::host::ActionTable table{
-      koba::host::IsExtensionOkAction(),
-      koba::host::TextAction("Echo", {{"text"}}, 64,
-                             [](const koba::host::Args& a, char* out, size_t cap) {
-                               const auto s = a.Str(0);
-                               std::memcpy(out, s.data(), std::min(s.size(), cap - 1));
-                               return 0;
-                             }),
+namespace host = koba::host;
+using host::MemberType;
+
+// Rows of the shapes the real table has: plain text, byte limits and exact lengths, integer and
+// number members, an optional member of any type, code results and chunked results.
+const host::ActionTable& Table() {
+  static const host::ActionTable table{
+      host::TextAction("GetMediaID", {}, 60,
+                       [](const host::Args&, char* out, size_t) {
+                         std::strcpy(out, "AB12");
+                         return 0;
+                       }),
+      host::IsExtensionOkAction(),
+      host::TextAction("Echo", {{"text"}}, 64,
+                       [](const host::Args& a, char* out, size_t cap) {
+                         const auto s = a.Str(0);
+                         std::memcpy(out, s.data(), std::min(s.size(), cap - 1));
+                         return 0;
+                       }),
+      host::CodeAction("Code", {{"code", MemberType::kInt32}},
+                       [](const host::Args& a) { return a.Int(0); }),
+      host::CodeAction("SignFile",
+                       {{"certDN", MemberType::kString, false, 63},
+                        {"hashType"},
+                        {"fileP7", MemberType::kAny, true}},
+                       [](const host::Args& a) { return a.Str(0).empty() ? -106 : 0; }),
+      host::Action{"Pieces",
+                   {{"signedFileToken", MemberType::kString, false, 0, 64},
+                    {"maxLength", MemberType::kInt32},
+                    {"fileOffset", MemberType::kInt32}},
+                   [](const host::Args& a, const host::Reply& reply) {
+                     const int32_t length = a.Int(1);
+                     if (length < 0 || length > 64 || a.Int(2) < 0) {
+                       reply.Number(-106);
+                       return;
+                     }
+                     reply.Chunked(std::string(static_cast<size_t>(length), 'c'), "1");
+                   }},
+      // LineNum 7 answers exactly one chunk, so an empty last piece follows.
+      host::Action{"Log",
+                   {{"MediaID"}, {"LineNum", MemberType::kNumber}},
+                   [](const host::Args& a, const host::Reply& reply) {
+                     const int32_t lines = a.Int(1);
+                     reply.Chunked(std::string(lines == 7 ? host::kChunkBytes : 16, 'l'));
+                   }},
   };
   return table;
 }
@@ -51,19 +88,21 @@ void CheckReplies(const std::string& out) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  std::FILE* in = std::tmpfile();
-  std::FILE* out = std::tmpfile();
-  std::fwrite(data, 1, size, in);
-  std::rewind(in);
+  if (size == 0)
+    return 0;  // a memory stream cannot be empty; an empty input ends the loop at once anyway
+  // Memory streams: the loop reads and writes as it would its standard streams.
+  std::FILE* in = fmemopen(const_cast<uint8_t*>(data), size, "rb");
+  char* written = nullptr;
+  size_t written_size = 0;
+  std::FILE* out = open_memstream(&written, &written_size);
+  if (in == nullptr || out == nullptr)
+    std::abort();
   if (koba::host::RunHost(in, out, Table()) != -1)
     std::abort();
-  std::string written(static_cast<size_t>(std::ftell(out)), '\0');
-  std::rewind(out);
-  if (!written.empty() && std::fread(&written[0], 1, written.size(), out) != written.size()) {
-    std::abort();
-  }
   std::fclose(in);
   std::fclose(out);
-  CheckReplies(written);
+  const std::string replies(written, written_size);
+  std::free(written);
+  CheckReplies(replies);
   return 0;
 }
