@@ -36,6 +36,11 @@ inline bool IsAcceptedPagePath(std::u16string_view path) {
   return CheckPagePath(path) == PathVerdict::kAccepted;
 }
 
+// The host's records carry paths with every backslash doubled, left to right ("C:\a" ->
+// "C:\\a"); Undouble turns every pair back into one and leaves a single backslash alone.
+std::string DoubleBackslashes(std::string_view text);
+std::string UndoubleBackslashes(std::string_view text);
+
 // A short English name of the verdict, for test output and the diagnostic log.
 const char* VerdictName(PathVerdict verdict);
 

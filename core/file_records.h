@@ -75,6 +75,7 @@ struct ChosenFile {
   std::string path;  // as the front end registers it
   FileRandom random{};
   std::string token;
+  bool encrypted = false;  // the token is the encrypted digest (NSFileToTokenExt)
 };
 
 // The chosen files of one front end: only grows; the first record of a token is kept.
