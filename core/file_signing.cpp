@@ -239,32 +239,37 @@ class NewSignatureFile {
  public:
   NewSignatureFile() = default;
   ~NewSignatureFile() {
-    if (!file_)
+    if (path_.empty())
       return;
-    FILE_DISPOSITION_INFO dispose = {TRUE};
-    const bool marked =
-        SetFileInformationByHandle(file_.get(), FileDispositionInfo, &dispose, sizeof dispose) != 0;
     file_.reset();
-    if (!marked)
-      DeleteFileW(path_.c_str());
+    DeleteFileW(path_.c_str());
   }
   NewSignatureFile(const NewSignatureFile&) = delete;
   NewSignatureFile& operator=(const NewSignatureFile&) = delete;
 
   // Creates `path` only when no file of that name exists; false with the system's error.
   bool Create(const std::wstring& path, DWORD* error) {
-    file_ = win::OwnFile(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE,
-                                     FILE_SHARE_READ, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
-                                     nullptr));
+    file_ = win::OwnFile(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr));
     *error = file_ ? 0 : GetLastError();
     if (file_)
       path_ = path;
     return static_cast<bool>(file_);
   }
+  // Once written, the file is held for reading only: others may read it, nobody may change it.
+  bool Reopen() {
+    file_.reset();
+    file_ = win::OwnFile(CreateFileW(path_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    return static_cast<bool>(file_);
+  }
   HANDLE get() const { return file_.get(); }
   const std::wstring& path() const { return path_; }
   // The file stays; its handle passes to the caller.
-  win::UniqueHandle Keep() { return std::move(file_); }
+  win::UniqueHandle Keep() {
+    path_.clear();
+    return std::move(file_);
+  }
 
  private:
   win::UniqueHandle file_;
@@ -394,6 +399,8 @@ int SignFileExt(TokenCore& core, csp::CspInterface& csp, FileSigningState& state
       SignInto(core, csp, cert_dn, digest_name, xml, key_info, chosen->path, sig.get());
   if (signed_code != kOk)
     return signed_code;
+  if (!sig.Reopen())
+    return kReadError;
 
   LARGE_INTEGER length;
   if (!GetFileSizeEx(sig.get(), &length) || length.QuadPart > std::numeric_limits<int32_t>::max()) {
