@@ -84,12 +84,12 @@ def fetch(host, token, size, piece=PIECE):
             start = raw.find(data)
             if start < 0:
                 raise RuntimeError("GetSignFileContent answered %r" % raw[:200])
-            piece = raw[start + len(data):-2]
+            text = raw[start + len(data):-2]
             if first:
-                piece = piece[piece.index(b"||CONTENT=") + 10:]
+                text = text[text.index(b"||CONTENT=") + 10:]
                 first = False
-            parts.append(piece)
-            offset += len(piece)
+            parts.append(text)
+            offset += len(text)
             if b'"IsOver": 1' in raw[:40]:
                 break
     return b"".join(parts).decode(), time.perf_counter() - t0
