@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Runs every benchmark and prints its figures (also saved under build/bench/): the native ones
 # from the optimised build, the win64 ones, the host round trips and the host's signing beside
-# OpenSSL under Wine.
+# OpenSSL under Wine, and the file signing with its piece fetching.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 out="$root/build/bench"
@@ -17,4 +17,5 @@ win=("$root"/build/win64/bench/*_bench.exe)
   python3 "$root/bench/host_roundtrip.py" "$root/build/win64/host/koba.chrome.KVN.NativeHost.exe" \
     "$root/build/win64/bench/echo_host.exe" | tee "$out/host_roundtrip.txt"
   python3 "$root/bench/sign_bench.py" "$root/build/win64" | tee "$out/sign_bench.txt"
+  python3 "$root/bench/file_sign_bench.py" "$root/build/win64" | tee "$out/file_sign_bench.txt"
 ' _ "$root" "$out" "${win[@]}"
