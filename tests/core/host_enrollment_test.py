@@ -10,6 +10,7 @@ import os
 import subprocess
 import sys
 import tempfile
+import time
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "..", "tools", "pylib"))
@@ -238,6 +239,16 @@ class Enrollment(unittest.TestCase):
             host.close()
         self.assertEqual(self.snapshot("BAD00001"), before)
 
+    def wait_generating(self, serial, timeout=60):
+        """Polls until the key has started on its scripted busy time."""
+        end = time.monotonic() + timeout
+        while time.monotonic() < end:
+            presses = self.show(serial)["presses"]
+            if presses and presses[0] != "pending:300":
+                return
+            time.sleep(0.05)
+        self.fail("the key never started generating")
+
     def test_key_removed_midway(self):
         """A key pulled out during generation, between generation and object storage, or while
         the certificate is written: a clean code, and the next enrolment goes through."""
@@ -245,6 +256,14 @@ class Enrollment(unittest.TestCase):
         self.vkey("create", serial)
         info = {"type": "GMCreatePKCS10", "info": "DN(CN=Zhao Liu)HASH()KEYTYPE(RSA2048)CERTTYPE(01)"}
         with nmhost.Host(HOST, env=self.store.env) as host:
+            # Pulled out while the key generates (busy for up to 300 polls of 20 ms).
+            self.vkey("press", serial, "pending:300")
+            host.send(info)
+            self.wait_generating(serial)
+            self.vkey("remove", serial)
+            self.assertEqual(json.loads(host.receive(60))["responseData"], -403)
+            self.vkey("clear-script", serial)
+            self.vkey("insert", serial)
             for entry, code in [("VexloT_GeneratePairKey", -403), ("VexloT_ExportPairKey", -351),
                                 ("VexloT_CreateObject", -352)]:
                 with self.subTest(entry):
