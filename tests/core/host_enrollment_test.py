@@ -291,6 +291,79 @@ class Enrollment(unittest.TestCase):
             self.assertEqual(len(certified), 1)
             host.close()
 
+    def reg_value(self, name):
+        """The user's settings value `name` as `reg query` prints it, or None."""
+        p = self.store.program("reg", "query", r"HKCU\Software\Korvanet\507Q2_KOBA", "/v", name)
+        for line in p.stdout.splitlines():
+            parts = line.split(None, 2)
+            if parts[:1] == [name]:
+                return parts[2] if len(parts) == 3 else ""
+        return None
+
+    def test_settings_rows(self):
+        serial = "LANG0001"
+        self.vkey("create", serial)
+        self.vkey("set", serial, "language-mask", "0x8300")
+        self.vkey("set", serial, "charset-flags", "0x300")
+        with nmhost.Host(HOST, env=self.store.env) as host:
+            self.assertEqual(self.ask(host, {"type": "GetLanguageList"}), "zh_CN||en_US||de_DE")
+            self.assertEqual(self.ask(host, {"type": "GetCharsetList"}), "GBK||UTF-8")
+            for name, encoding in (("gbk", 0), ("utf-8", 1)):
+                self.assertEqual(self.ask(host, {"type": "SetCharset", "charset": name}), 0)
+                self.assertEqual(self.show(serial)["text_encoding"], encoding)
+            # An interface-only language: the key shows English, the PIN pad its own language.
+            self.assertEqual(self.ask(host, {"type": "SetLanguage", "language": "pl_PL"}), 0)
+            self.assertEqual(self.show(serial)["language"], 1)
+            self.assertEqual(self.reg_value("UILang"), "0x415")
+            self.assertEqual(self.reg_value("UISupport"), "0x8300")
+            self.assertEqual(self.ask(host, {"type": "SetLanguage", "language": "ja_JP"}), 0)
+            self.assertEqual(self.show(serial)["language"], 6)
+            self.assertEqual(self.reg_value("UILang"), "0x0")
+            self.assertEqual(self.ask(host, {"type": "SetLanguage", "language": "pl_pl"}), -106)
+            self.assertEqual(self.show(serial)["language"], 6)
+            self.vkey("set", serial, "charset-flags", "0")
+            self.assertEqual(self.ask(host, {"type": "GetCharsetList"}), "")
+            warning = "\u8bf7\u52ff\u6cc4\u9732 PIN"  # 请勿泄露 PIN
+            self.assertEqual(self.ask(host, {"type": "SetWarningMsg", "warningMsg": warning}), 0)
+            self.assertEqual(self.reg_value("WarningMsg"), warning)
+            host.close()
+
+    def test_housekeeping_rows(self):
+        # A user key with two certificates of one DN: the one that expires first goes.
+        serial = "OLDR0001"
+        self.vkey("create", serial)
+        for container, end in (("early", "20991231000000Z"), ("late", "21001231000000Z")):
+            self.vkey("genkey", serial, container, "rsa2048", "--spec", 2, "--kind", 1)
+            req = self.path("req.der")
+            self.vkey("request", serial, container, 2, "Sun Ba", vkeyctl.winpath(req))
+            pem = self.ca.issue(req, self.path("cert.pem"), start="20240101000000Z", end=end)
+            self.vkey("import-cert", serial, vkeyctl.winpath(pem), "--kind", 1)
+        with nmhost.Host(HOST, env=self.store.env) as host:
+            self.assertEqual(self.ask(host, {"type": "GMJudgeAndDelOlderDN"}), 0)
+            self.assertEqual({c["name"] for c in self.show(serial)["containers"]}, {"late"})
+            host.close()
+
+        # An administrator key: key pairs named by id (a temporary one) and by DN.
+        self.store = vkeyctl.Store(VKEY, os.path.join(self.dir, "admin"))
+        serial = "ADMN0001"
+        self.vkey("create", serial, "--admin")
+        temp_id = self.vkey("genkey", serial, "temp", "sm2", "--spec", 2, "--kind", 1)
+        self.vkey("genkey", serial, "named", "rsa2048", "--spec", 2, "--kind", 2)
+        self.certify_container(serial, "named", "Zhou Jiu", 2)
+        self.vkey("genkey", serial, "kept", "rsa2048", "--spec", 2, "--kind", 2)
+        with nmhost.Host(HOST, env=self.store.env) as host:
+            missing = "%02d" % (int(temp_id) + 50)
+            cases = [({"CertDn": "", "PublicKeyId": missing}, -106),
+                     ({"CertDn": "CN=Nobody", "PublicKeyId": ""}, -106),
+                     ({"CertDn": "", "PublicKeyId": temp_id + "||" + missing}, -106)]
+            for args, code in cases:
+                self.assertEqual(self.ask(host, dict(args, type="GMDelTempKey")), code, args)
+            self.assertEqual(len(self.show(serial)["containers"]), 3)
+            self.assertEqual(self.ask(host, {"type": "GMDelTempKey", "CertDn": "CN=Zhou Jiu",
+                                             "PublicKeyId": temp_id}), 0)
+            self.assertEqual({c["name"] for c in self.show(serial)["containers"]}, {"kept"})
+            host.close()
+
 
 if __name__ == "__main__":
     HOST, VKEY, PROBE, DRIVER = (sys.argv.pop(1) for _ in range(4))
