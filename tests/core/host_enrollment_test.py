@@ -325,7 +325,12 @@ class Enrollment(unittest.TestCase):
             self.assertEqual(self.ask(host, {"type": "GetCharsetList"}), "")
             warning = "\u8bf7\u52ff\u6cc4\u9732 PIN"  # 请勿泄露 PIN
             self.assertEqual(self.ask(host, {"type": "SetWarningMsg", "warningMsg": warning}), 0)
-            self.assertEqual(self.reg_value("WarningMsg"), warning)
+            # `reg query` prints through the console code page; an export keeps UTF-16.
+            exported = self.path("settings.reg")
+            self.store.program("reg", "export", r"HKCU\Software\Korvanet\507Q2_KOBA",
+                               vkeyctl.winpath(exported), "/y")
+            with open(exported, encoding="utf-16") as f:
+                self.assertIn('"WarningMsg"="%s"' % warning, f.read().splitlines())
             host.close()
 
     def test_housekeeping_rows(self):
