@@ -19,7 +19,7 @@ import pinpad_driver  # noqa: E402
 import signcheck  # noqa: E402
 import vkeyctl  # noqa: E402
 
-HOST = VKEY = PROBE = DRIVER = None
+HOST = VKEY = PROBE = DRIVER = TRAY = None
 PIN = "123456"
 PROVIDER = "Korvanet Vexlo CSP KOBA v1.0"
 XML = "<T><amount>5.00</amount></T>"
@@ -300,6 +300,38 @@ class Enrollment(unittest.TestCase):
                 return parts[2] if len(parts) == 3 else ""
         return None
 
+    def test_running_tray_monitor_is_asked_to_rescan(self):
+        """With the tray monitor's window present the core sets its rescan event and leaves
+        the store to it."""
+        serial = "TRAY0001"
+        self.vkey("create", serial)
+        self.vkey("genkey", serial, "c1", "rsa2048", "--spec", 2, "--kind", 1)
+        req = self.path("req.der")
+        self.vkey("request", serial, "c1", 2, "Tray User", vkeyctl.winpath(req))
+        reply = self.reply_of(self.ca.issue(req, self.path("cert.pem")))
+        out = self.path("tray.txt")
+
+        def printed():
+            with open(out) as f:
+                return f.read()
+        with open(out, "wb") as f:
+            tray = subprocess.Popen([vkeyctl.WINE_RUN, TRAY, "60000"], stdout=f,
+                                    stderr=subprocess.DEVNULL, env=self.store.env)
+        try:
+            end = time.monotonic() + 60
+            while "ready" not in printed() and time.monotonic() < end:
+                self.assertIsNone(tray.poll())
+                time.sleep(0.05)
+            with nmhost.Host(HOST, env=self.store.env) as host:
+                self.assertEqual(self.ask(host, {"type": "GMWritePKCS7", "p7": reply}), 0)
+                host.close()
+            self.assertEqual(tray.wait(90), 0)
+        finally:
+            if tray.poll() is None:
+                tray.kill()
+        self.assertIn("rescan", printed())
+        self.assertEqual(self.registered("c1"), [])
+
     def test_settings_rows(self):
         serial = "LANG0001"
         self.vkey("create", serial)
@@ -371,5 +403,5 @@ class Enrollment(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    HOST, VKEY, PROBE, DRIVER = (sys.argv.pop(1) for _ in range(4))
+    HOST, VKEY, PROBE, DRIVER, TRAY = (sys.argv.pop(1) for _ in range(5))
     unittest.main(verbosity=2)
