@@ -1,6 +1,8 @@
 """The demonstration: installs the system into a fresh Wine prefix and drives it as a bank page
-does, printing what goes over the wire; then signs a transfer, with the PIN typed on the PIN
-pad's on-screen keyboard, and has OpenSSL check the signature. Run through `make demo`."""
+does, printing what goes over the wire; enrols a new certificate for the key (the bank being an
+OpenSSL test CA), then signs a transfer with it, with the PIN typed on the PIN pad's on-screen
+keyboard each time, and has OpenSSL check the signature. Run through `make demo`."""
+import base64
 import json
 import os
 import subprocess
@@ -62,6 +64,67 @@ def short(reply, limit=160):
     if len(text) <= limit:
         return text
     return "%s ... (%d bytes)" % (text[:limit], len(text))
+
+
+def exchange(session, transcript, title, request):
+    """One request and its reply, shown shortened; returns the responseData."""
+    session.send(request)
+    reply = session.receive(120)
+    lines = ["> " + title, "  request: %s" % short(json.dumps(request).encode()),
+             "  reply frame %s" % short(reply)]
+    print("\n".join(lines))
+    transcript.write("\n".join(lines) + "\n")
+    return json.loads(reply)["responseData"]
+
+
+def enrol(session, transcript, store, ca):
+    """A new certificate for the key: GMCreatePKCS10 with the PIN typed on the keyboard, the
+    request checked and certified by the test CA, its PKCS#7 reply written back with
+    GMWritePKCS7; returns the summary lines."""
+    info = "DN(CN=Zhang San,O=Koba Bank)HASH(SHA256)KEYTYPE(RSA2048)CERTTYPE(01)"
+    request = {"type": "GMCreatePKCS10", "tabID": 7, "info": info}
+    dialog_png = os.path.join(OUT, "enrol-pin-dialog.png")
+    with pinpad_driver.PadDriver(PIN, pause=True, timeout=30) as pad:
+        session.send(request)
+        try:
+            box = pad.typed()
+        except pinpad_driver.DriverError as e:
+            raise SystemExit("No PIN entry: %s\nThe host answered: %s" % (
+                e, session.receive(5).decode("utf-8", "replace")))
+        pinpad_driver.screenshot(dialog_png, box)
+        pad.press("enter")
+        pad.wait()
+    reply = session.receive(120)
+    lines = ["> Enrol a new certificate (key pair made on the key, the PIN typed on the "
+             "keyboard)", "  request: %s" % json.dumps(request), "  reply frame %s" % short(reply)]
+    print("\n".join(lines))
+    transcript.write("\n".join(lines) + "\n")
+    text = json.loads(reply)["responseData"]
+    if not isinstance(text, str):
+        raise SystemExit("GMCreatePKCS10 failed with result code %d" % text)
+    der = os.path.join(OUT, "enrol-request.der")
+    with open(der, "wb") as f:
+        f.write(base64.b64decode(text))
+    checked = subprocess.run(["openssl", "req", "-verify", "-inform", "DER", "-in", der,
+                              "-noout", "-subject"], capture_output=True, text=True)
+    if checked.returncode != 0:
+        raise SystemExit("OpenSSL refused the request: " + checked.stderr)
+    cert = ca.issue(der, os.path.join(OUT, "enrolled.crt"))
+    with open(ca.reply(cert, os.path.join(OUT, "enrol-reply.p7")), "rb") as f:
+        p7 = base64.b64encode(f.read()).decode()
+    written = exchange(session, transcript, "Write the CA's PKCS#7 reply to the key",
+                       {"type": "GMWritePKCS7", "tabID": 9, "p7": p7})
+    if written != 0:
+        raise SystemExit("GMWritePKCS7 failed with result code %d" % written)
+    listed = exchange(session, transcript, "The key's certificates now",
+                      {"type": "GMGetPKCS7", "tabID": 10})
+    return [
+        "Request:       PKCS#10 for %s, RSA-2048, accepted by openssl req -verify (%s)"
+        % (checked.stdout.strip(), os.path.relpath(der, ROOT)),
+        "PIN entry:     typed on the on-screen keyboard (%s)" % os.path.relpath(dialog_png, ROOT),
+        "Certificate:   issued by the test CA, written back as PKCS#7; the key now holds %d "
+        "certificate(s), the older one of the same name is gone" % len(listed.split("||")),
+    ]
 
 
 def sign_transfer(session, transcript, store, ca):
@@ -145,12 +208,14 @@ def main():
             session.send(request)
             show(transcript, title, json.dumps(request) if isinstance(request, dict)
                  else repr(request), [session.receive()])
+        enrolment = enrol(session, transcript, store, ca)
         summary = sign_transfer(session, transcript, store, ca)
         _, status = session.close()
         signed = status - 256 if status > 127 else status
         ended = "Input closed: the host ended with exit status %d." % signed
         print(ended)
         transcript.write(ended + "\n")
+    print("\nEnrolment summary\n  " + "\n  ".join(enrolment))
     print("\nSigning summary\n  " + "\n  ".join(summary))
     print("\nTranscript: %s" % os.path.relpath(os.path.join(OUT, "transcript.txt"), ROOT))
 

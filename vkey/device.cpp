@@ -69,11 +69,47 @@ bool IsValidPress(const std::string& press) {
   return std::all_of(press.begin() + 8, press.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
-Press AwaitPress(uint32_t slot) {
+namespace {
+
+DWORD PollPeriod() {
   DWORD period = 100;
   char buf[16];
   if (GetEnvironmentVariableA("KOBA_VKEY_POLL_MS", buf, sizeof buf) - 1u < sizeof buf - 1)
     period = static_cast<DWORD>(std::strtoul(buf, nullptr, 10));
+  return period;
+}
+
+}  // namespace
+
+bool AwaitBusy(uint32_t slot) {
+  const DWORD period = PollPeriod();
+  for (;;) {
+    bool present = false, pending = false;
+    Transact([&](Store& store) {
+      Key* key = store.BySlot(SlotOf(slot));
+      if (!key || !key->present)
+        return false;
+      present = true;
+      if (key->presses.empty() || key->presses.front().rfind("pending:", 0) != 0)
+        return false;
+      const unsigned long left = std::strtoul(key->presses.front().c_str() + 8, nullptr, 10);
+      if (left > 1)
+        key->presses.front() = "pending:" + std::to_string(left - 1);
+      else
+        key->presses.erase(key->presses.begin());
+      pending = true;
+      return true;
+    });
+    if (!present)
+      return false;
+    if (!pending)
+      return true;
+    Sleep(period);
+  }
+}
+
+Press AwaitPress(uint32_t slot) {
+  const DWORD period = PollPeriod();
   for (;;) {
     Press result = Press::kGone;
     bool pending = false;

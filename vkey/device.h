@@ -38,6 +38,11 @@ enum class Press { kConfirm, kRefuse, kTimeout, kGone };
 // out meanwhile); the poll period is KOBA_VKEY_POLL_MS milliseconds (default 100).
 Press AwaitPress(uint32_t slot);
 
+// Key generation takes its time as the script says: leading "pending:N" entries keep the key
+// busy for N polls each (unlocked, so a tester can pull the key out); other entries stay for
+// the next press. False when the key is gone.
+bool AwaitBusy(uint32_t slot);
+
 // Validates a press script entry ("confirm", "refuse", "timeout", "pending:N").
 bool IsValidPress(const std::string& press);
 

@@ -665,6 +665,8 @@ TOKEN_EXPORT uint32_t WINAPI VexloT_GeneratePairKey(uint32_t handle, uint8_t* ke
                                                     uint32_t key_bits, uint32_t, uint32_t) {
   if (!key_id || (key_bits != 1024 && key_bits != 2048))
     return tk::kStatusBadArgument;
+  if (!AwaitBusy(handle))
+    return tk::kStatusNoDevice;
   return WithKey("VexloT_GeneratePairKey", handle, [&](Store&, Key& key, bool& dirty) {
     KeyPair pair;
     pair.id = key.NextPairId();
@@ -691,6 +693,8 @@ TOKEN_EXPORT uint32_t WINAPI VexloT_GeneratePairKeyEx(uint32_t handle, uint32_t 
         (r.key_bits != 256 && r.key_bits != 1024 && r.key_bits != 2048))
       return tk::kStatusBadArgument;
   }
+  if (!AwaitBusy(handle))
+    return tk::kStatusNoDevice;
   return WithKey("VexloT_GeneratePairKeyEx", handle, [&](Store&, Key& key, bool& dirty) {
     if (!key.admin)
       return tk::kStatusUnsupported;
