@@ -92,4 +92,5 @@ class RegistryExports(unittest.TestCase):
 
 if __name__ == "__main__":
     PLUGIN_DIR = sys.argv.pop(1)
+    sys.argv.pop(1)
     unittest.main()
