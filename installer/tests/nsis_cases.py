@@ -88,13 +88,14 @@ def wine(*args, check=False):
 
 
 def reg_value(key, name):
-    """(type, data) of a value as reg.exe shows it, or None when absent."""
-    code, text = wine("reg.exe", "query", key, "/v", name)
+    """(type, data) of a value as reg.exe shows it, or None when absent; name "" is the
+    key's default value."""
+    code, text = wine("reg.exe", "query", key, *(["/v", name] if name else ["/ve"]))
     if code != 0:
         return None
     for line in text.splitlines():
         parts = line.split(None, 2)
-        if len(parts) >= 2 and parts[0] == name and parts[1].startswith("REG_"):
+        if len(parts) >= 2 and (parts[0] == name or not name) and parts[1].startswith("REG_"):
             return parts[1], parts[2].strip() if len(parts) == 3 else ""
     return None
 
