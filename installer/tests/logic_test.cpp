@@ -85,8 +85,9 @@ TEST(RegArgGrammar, ClassifiesArguments) {
     Step step = Step::kMore;
     for (size_t i = 0; i < c.args.size(); ++i) {
       step = grammar.Feed(c.args[i]);
-      if (i + 1 < c.args.size())
+      if (i + 1 < c.args.size()) {
         ASSERT_EQ(step, Step::kMore) << "argument " << i;
+      }
     }
     EXPECT_EQ(step, c.last);
     if (c.last == Step::kNotARoot)

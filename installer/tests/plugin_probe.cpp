@@ -4,9 +4,10 @@
 //                                     waits for the dialog titled TITLE, writes its message and
 //                                     list row count to OUT, then accepts or refuses it
 //   plugin_probe reader add|remove    adds or removes a root smart-card reader device
+#include <windows.h>
+
 #include <commctrl.h>
 #include <setupapi.h>
-#include <windows.h>
 
 #include <cstdio>
 #include <string>

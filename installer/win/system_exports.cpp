@@ -1,12 +1,13 @@
 // The system checks and small system changes around an installation: Windows version and
 // WOW64, a COM server's version, the maker's virtual smart-card reader, the trusted sites
 // zone, removing a text from a file and creating a folder or file that everyone may write.
+#include <windows.h>
+
 #include <aclapi.h>
 #include <initguid.h>
 #include <sddl.h>
 #include <setupapi.h>
 #include <urlmon.h>
-#include <windows.h>
 
 #include <memory>
 #include <string>
