@@ -66,14 +66,14 @@ def build(plugin_dir, workdir, name, cases, setup=()):
     return exe
 
 
-def run(exe, timeout=120):
+def run(exe, timeout=120, env=None):
     """Runs a built installer; returns the result lines."""
     result = exe[:-4] + ".txt"
     if os.path.exists(result):
         os.remove(result)
     with tempfile.TemporaryFile() as out:
         subprocess.run([WINE_RUN, windows_path(exe)], stdout=out, stderr=subprocess.STDOUT,
-                       stdin=subprocess.DEVNULL, timeout=timeout, check=True)
+                       stdin=subprocess.DEVNULL, timeout=timeout, check=True, env=env)
     with open(result, encoding="utf-16-le", errors="replace") as f:
         text = f.read()
     return text.lstrip("\ufeff").split("\n")[:-1]

@@ -141,4 +141,5 @@ class Checks(unittest.TestCase):
 if __name__ == "__main__":
     PLUGIN_DIR = sys.argv.pop(1)
     PROBE = sys.argv.pop(1)
+    sys.argv.pop(1)  # the NSS bridge, for the Firefox tests
     unittest.main()

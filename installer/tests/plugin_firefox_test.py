@@ -14,6 +14,10 @@ import nsis_cases as nc  # noqa: E402
 
 PLUGIN_DIR = None
 PROBE = None
+NSS_BRIDGE = None
+# A Linux PKCS#11 module that stands for the system's module in Linux NSS.
+LINUX_MODULE = "/usr/lib/x86_64-linux-gnu/libnssckbi.so"
+MODULE_PATH = "C:\\windows\\system32\\kvnp11.dll"
 FIREFOX_KEY = r"HKLM\Software\Wow6432Node\Mozilla"
 VERSION = "115.0 (x64 en-US)"
 SETTINGS = r"HKCU\Software\Korvanet\507Q2_KOBA"
@@ -98,6 +102,7 @@ class FirefoxLayout(unittest.TestCase):
             ("newer replaces", "FFox_RegPlugin", register("newer", "1.1.0.1"), nc.UNSET),
             ("query again", "ReadRegStr", ["/x64", "HKLM", PLUGIN_KEY[5:], "Description", "go"],
              "newer"),
+            ("no NSS in the installation", "FFox_AddP11Name", ["kvnp11.dll", "KOBA"], nc.UNSET),
         ]
         lines = [nc.case_lines(export, args) for _, export, args, _ in cases]
         results = nc.run(nc.build(PLUGIN_DIR, self.work, "firefox", lines))
@@ -105,6 +110,7 @@ class FirefoxLayout(unittest.TestCase):
         for (title, _, _, expected), got in zip(cases, results):
             self.assertEqual(got, expected, title)
 
+        self.assertEqual(sorted(os.listdir(self.first)), ["prefs.js"])
         for profile in (self.first, self.second):
             self.assertEqual(self.prefs(profile),
                              b'user_pref("browser.startup.page", 3);\r\n' + LINE.encode())
@@ -125,6 +131,24 @@ class FirefoxLayout(unittest.TestCase):
         self.assertEqual(results, [nc.UNSET])
         self.assertFalse(nc.reg_key_exists(PLUGIN_KEY))
         self.assertTrue(nc.reg_key_exists(r"HKLM\SOFTWARE\MozillaPlugins"))
+
+    def test_security_device(self):
+        """Firefox's NSS is Debian's behind the test bridge; the Windows library path that the
+        export registers is a file name that Linux NSS finds on LD_LIBRARY_PATH."""
+        shutil.copy(NSS_BRIDGE, self.path("firefox/nss3.dll"))
+        modules = self.path("modules")
+        os.makedirs(modules)
+        os.symlink(LINUX_MODULE, os.path.join(modules, MODULE_PATH))
+        env = dict(os.environ, LD_LIBRARY_PATH=modules)
+        exe = nc.build(PLUGIN_DIR, self.work, "p11", [
+            nc.case_lines("FFox_AddP11Name", ["KVNP11.dll", "KOBA Token"]),
+            nc.case_lines("FFox_AddP11Name", ["kvnp11.dll", "KOBA Token Again"])])
+        self.assertEqual(nc.run(exe, env=env), [nc.UNSET, nc.UNSET])
+        listing = subprocess.run(["modutil", "-list", "-dbdir", "sql:" + self.first],
+                                 capture_output=True, text=True, check=True).stdout
+        # Both names lower-cased by the export; the path from the Windows folder as it is.
+        self.assertIn("koba token\n\tlibrary name: " + MODULE_PATH + "\n", listing)
+        self.assertNotIn("again", listing)  # the library was already a security device
 
     def test_running_firefox(self):
         firefox = self.path("firefox/firefox.exe")
@@ -162,7 +186,26 @@ class FirefoxLayout(unittest.TestCase):
         self.assertEqual(holder.wait(timeout=30), 0)
 
 
+class NoFirefox(unittest.TestCase):
+    def test_nothing_installed(self):
+        with tempfile.TemporaryDirectory() as work:
+            script = os.path.join(work, "koba.js")
+            open(script, "w").close()
+            os.makedirs(os.path.join(work, "userpref"))
+            reg_add(SETTINGS, "FFPrefPath", nc.windows_path(os.path.join(work, "userpref")))
+            cases = [("FFox_PrefPath", [], "\\defaults\\pref"),
+                     ("FFox_CopyJSToPref", [nc.windows_path(script)], nc.UNSET),
+                     ("FFox_DelJSFilePref", ["koba.js"], nc.UNSET),
+                     ("FFox_AddP11Name", ["kvnp11.dll", "KOBA"], nc.UNSET)]
+            exe = nc.build(PLUGIN_DIR, work, "nofirefox",
+                           [nc.case_lines(export, args) for export, args, _ in cases])
+            self.assertEqual(nc.run(exe), [expected for _, _, expected in cases])
+            self.assertTrue(os.path.isfile(os.path.join(work, "userpref", "koba.js")))
+            self.assertIsNone(nc.reg_value(SETTINGS, "FFPrefPath"))
+
+
 if __name__ == "__main__":
     PLUGIN_DIR = sys.argv.pop(1)
     PROBE = sys.argv.pop(1)
+    NSS_BRIDGE = sys.argv.pop(1)
     unittest.main()
