@@ -15,8 +15,6 @@ PLUGIN_DIR = None
 PROBE = None
 CLSID = "{6F1C2A57-0B4E-4D3A-9C1E-5A7B3D2E1F00}"
 MISSING_CLSID = "{6F1C2A57-0B4E-4D3A-9C1E-5A7B3D2E1F01}"
-ZONE_KEY = (r"HKCU\Software\Microsoft\Windows\CurrentVersion\Internet Settings\ZoneMap"
-            r"\Domains\koba-trusted.example")
 
 
 def wait_for(predicate, what, seconds=60):
