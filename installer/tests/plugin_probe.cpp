@@ -1,8 +1,9 @@
 // Test-only helper of the plug-in's tests, never installed:
 //   plugin_probe hold DLL READY       loads DLL, writes READY, then idles until it is ended
-//   plugin_probe answer TITLE ok|cancel OUT
+//   plugin_probe answer TITLE ok|cancel OUT [GO]
 //                                     waits for the dialog titled TITLE, writes its message and
-//                                     list row count to OUT, then accepts or refuses it
+//                                     list row count to OUT, then (once the file GO exists, when
+//                                     given) accepts or refuses it
 //   plugin_probe reader add|remove    adds or removes a root smart-card reader device
 #include <windows.h>
 
@@ -34,7 +35,7 @@ int Hold(const wchar_t* dll, const wchar_t* ready) {
     Sleep(INFINITE);
 }
 
-int Answer(const wchar_t* title, const wchar_t* choice, const wchar_t* out) {
+int Answer(const wchar_t* title, const wchar_t* choice, const wchar_t* out, const wchar_t* go) {
   HWND dialog = nullptr;
   for (const ULONGLONG deadline = GetTickCount64() + 60000;
        dialog == nullptr && GetTickCount64() < deadline; Sleep(50))
@@ -46,6 +47,11 @@ int Answer(const wchar_t* title, const wchar_t* choice, const wchar_t* out) {
   const LRESULT rows = SendMessageW(GetDlgItem(dialog, 1003), LVM_GETITEMCOUNT, 0, 0);
   if (!WriteText(out, std::wstring(message) + L"|" + std::to_wstring(rows)))
     return 1;
+  for (const ULONGLONG deadline = GetTickCount64() + 60000;
+       go != nullptr && GetFileAttributesW(go) == INVALID_FILE_ATTRIBUTES &&
+       GetTickCount64() < deadline;
+       Sleep(50)) {
+  }
   PostMessageW(dialog, WM_COMMAND, wcscmp(choice, L"ok") == 0 ? IDOK : IDCANCEL, 0);
   return 0;
 }
@@ -79,11 +85,12 @@ int Reader(bool add) {
 int wmain(int argc, wchar_t** argv) {
   if (argc == 4 && wcscmp(argv[1], L"hold") == 0)
     return Hold(argv[2], argv[3]);
-  if (argc == 5 && wcscmp(argv[1], L"answer") == 0)
-    return Answer(argv[2], argv[3], argv[4]);
+  if ((argc == 5 || argc == 6) && wcscmp(argv[1], L"answer") == 0)
+    return Answer(argv[2], argv[3], argv[4], argc == 6 ? argv[5] : nullptr);
   if (argc == 3 && wcscmp(argv[1], L"reader") == 0)
     return Reader(wcscmp(argv[2], L"add") == 0);
-  fputs("usage: plugin_probe hold DLL READY | answer TITLE ok|cancel OUT | reader add|remove\n",
-        stderr);
+  fputs(
+      "usage: plugin_probe hold DLL READY | answer TITLE ok|cancel OUT [GO] | reader add|remove\n",
+      stderr);
   return 2;
 }
