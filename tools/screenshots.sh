@@ -28,9 +28,13 @@ export KOBA_ROOT=$root
   python3 "$KOBA_ROOT/tools/pylib/install.py" "$1" >/dev/null
   "$KOBA_ROOT/tools/wine-run" "$2" "Z:${3//\//\\}" "${@:4}" </dev/null >"$3/gallery.log" 2>&1 ||
     { cat "$3/gallery.log" >&2; exit 1; }
+  # The installer plug-in asking to close the programs that hold a DLL.
+  python3 "$KOBA_ROOT/installer/tests/owner_dialog_shot.py" "$1/installer" \
+    "$1/installer/plugin_probe.exe" "$3/installer_close_programs.png"
 ' screenshots "$build" "$gallery" "$shots" "${languages[@]}"
 
 for bmp in "$shots"/*.bmp; do
   /usr/bin/convert "$bmp" "$out/$(basename "${bmp%.bmp}").png"
 done
+cp "$shots"/*.png "$out/"
 ls "$out"

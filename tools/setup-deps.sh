@@ -16,6 +16,9 @@ packages=(
   # test platform
   wine64 xvfb x11-apps imagemagick fonts-wqy-microhei
   openssl osslsigncode nsis chromium python3
+  # Firefox's NSS for the installer plug-in's tests: Linux NSS behind a test-only Winelib
+  # nss3.dll, judged by certutil and modutil
+  libnss3-dev libnss3-tools
 )
 
 missing=()
