@@ -28,6 +28,7 @@ SYSTEM_LIBRARIES = [
 ]
 PROGRAMS = [
     ("host", "koba.chrome.KVN.NativeHost.exe"),
+    ("tool", "Q2Tool_KOBA.exe"),
 ]
 
 
