@@ -216,7 +216,11 @@ BOOL CDlgKOBADisplay::OnInit() {
   const int promptBottom = PlacePrompt(cjkHeight);
   FillRows(cjkHeight, promptBottom);
   CenterOnOwner();
-  return TRUE;
+  // The focus rests on the pictures, so that the prompt is never shown selected.
+  if (pictures_.hwnd() != nullptr) {
+    SetFocus(pictures_.hwnd());
+  }
+  return FALSE;
 }
 
 int CDlgKOBADisplay::PlacePrompt(int cjkHeight) {
@@ -341,6 +345,9 @@ LRESULT CDlgKOBADisplay::DrawRow(NMLVCUSTOMDRAW* draw) const {
       RECT cell{};
       ListView_GetSubItemRect(draw->nmcd.hdr.hwndFrom, static_cast<int>(draw->nmcd.dwItemSpec),
                               draw->iSubItem, LVIR_BOUNDS, &cell);
+      // The measured widths carry one CJK character of room: half of it on each side.
+      const int pad = std::max(2, static_cast<int>(cell.bottom - cell.top) / 4);
+      InflateRect(&cell, -pad, 0);
       const HDC dc = draw->nmcd.hdc;
       const SelectScope font(dc, row.highlighted ? boldFont_.get() : normalFont_.get());
       SetBkMode(dc, TRANSPARENT);
