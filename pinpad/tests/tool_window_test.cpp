@@ -249,6 +249,34 @@ TEST_F(ToolWindow, AKeyInCdromModeIsOfferedTheHidSwitch) {
   EXPECT_EQ(mode, 0x80u);
 }
 
+TEST_F(ToolWindow, LanguageBoxSwitchesEveryText) {
+  AddKey("USER0009", "Key", false);
+  RunTool([&](DWORD, HWND tool) {
+    const HWND box = GetDlgItem(tool, IDC_TOOLS_LANGUAGE);
+    const int chinese =
+        static_cast<int>(SendMessageW(box, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1),
+                                      reinterpret_cast<LPARAM>(L"\u7B80\u4F53\u4E2D\u6587")));
+    ASSERT_GE(chinese, 0) << "the language list names Simplified Chinese";
+    SendMessageW(box, CB_SETCURSEL, chinese, 0);
+    SendMessageW(tool, WM_COMMAND, MAKEWPARAM(IDC_TOOLS_LANGUAGE, CBN_SELCHANGE),
+                 reinterpret_cast<LPARAM>(box));
+    EXPECT_EQ(WindowText(tool), L"USB Key\u7BA1\u7406\u5DE5\u5177");
+    EXPECT_EQ(ItemText(Page(tool, IDC_PELLOR_VERIFY), IDC_PELLOR_VERIFY), L"\u9A8C\u8BC1PIN\u7801");
+    wchar_t tab[64] = {};
+    TCITEMW item{};
+    item.mask = TCIF_TEXT;
+    item.pszText = tab;
+    item.cchTextMax = 64;
+    TabCtrl_GetItem(GetDlgItem(tool, IDC_TOOLS_TAB), 1, &item);
+    EXPECT_STREQ(tab, TableText("STR_ID_CERTIFICATE").c_str());
+    DWORD language = 0;
+    DWORD bytes = sizeof language;
+    RegGetValueW(HKEY_CURRENT_USER, L"Software\\Korvanet\\507Q2_KOBA", L"LangId", RRF_RT_REG_DWORD,
+                 nullptr, &language, &bytes);
+    EXPECT_EQ(language, 2052u);
+  });
+}
+
 TEST_F(ToolWindow, KeyInformationShowsTheLabelAsItStands) {
   AddKey("USER0003", "A&B", false);
   RunTool([&](DWORD thread, HWND tool) {
