@@ -31,7 +31,28 @@ constexpr uint32_t kBrowserHostFlags = 0xF0000000;
 constexpr uint32_t kCreateKindDeviceConfirm = 999;
 constexpr uint32_t kCreateKindSignDisplay = 204;
 
-struct PinpadDisplayRequest;
+constexpr uint32_t kPadCommandBytes = 128;
+
+// What the signing display shows: the prompt, the document of fields and the list of fields to
+// show in bold (document and list in the charset the flag names).
+#pragma pack(push, 4)
+struct PinpadDisplayRequest {
+  uint8_t reserved00[8];
+  uint32_t utf8;          // 0x08: non-zero UTF-8, zero GB18030
+  const wchar_t* prompt;  // 0x0C
+  uint32_t documentLength;
+  const char* document;
+  uint32_t highlightLength;
+  const char* highlights;
+};
+#pragma pack(pop)
+#if !defined(_WIN64) && defined(_WIN32)
+static_assert(offsetof(PinpadDisplayRequest, prompt) == 0x0C);
+static_assert(offsetof(PinpadDisplayRequest, documentLength) == 0x10);
+static_assert(offsetof(PinpadDisplayRequest, document) == 0x14);
+static_assert(offsetof(PinpadDisplayRequest, highlightLength) == 0x18);
+static_assert(offsetof(PinpadDisplayRequest, highlights) == 0x1C);
+#endif
 
 // The parameter block of Pinpad_Indicator and Pinpad_CreateKeyEx: 208 bytes with fixed offsets
 // on both pointer widths, zero-filled by the caller.
@@ -90,6 +111,16 @@ static_assert(sizeof(GenKeyWaitHandle) == 12, "GenKeyWaitHandle is 12 bytes");
 constexpr uint32_t kGenKeyWaitMagic = 0x434F5250;  // "PROC" in memory
 
 extern "C" {
+// The caller's PadDeviceCallback of Pinpad_CreateKeyEx, in its two shapes. The command buffer
+// holds kPadCommandBytes bytes: the command in bytes 0-3, the device's answer in byte 4.
+typedef uint32_t(KOBA_PINPAD_CALL* PadDeviceConfirmCallback)(void* context, uint8_t* command,
+                                                             uint32_t commandBytes,
+                                                             uint32_t operation);
+typedef uint32_t(KOBA_PINPAD_CALL* PadDeviceDisplayCallback)(void* context, uint8_t* command,
+                                                             uint32_t commandBytes, uint8_t arg1,
+                                                             uint32_t arg2, uint32_t arg4,
+                                                             uint8_t* arg3, uint32_t arg6,
+                                                             uint32_t arg5, uint32_t zero);
 typedef uint32_t(KOBA_PINPAD_CALL* Pinpad_Indicator_t)(uint32_t reserved, void* tokenFunction,
                                                        uint32_t keyInfo, PinpadParam* param);
 typedef uint32_t(KOBA_PINPAD_CALL* Pinpad_ShowDialog_t)(uint32_t type, void* record);

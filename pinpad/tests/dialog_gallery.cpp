@@ -12,6 +12,12 @@
 #include <thread>
 #include <vector>
 
+#include <commctrl.h>
+
+#include <atomic>
+
+#include "device.h"
+#include "device_dialogs.h"
 #include "dialog_driver.h"
 #include "info_dialogs.h"
 #include "owner_window.h"
@@ -20,6 +26,8 @@
 #include "pinpad_texts.h"
 #include "resource.h"
 #include "show_dialog.h"
+#include "store.h"
+#include "tool_window.h"
 
 namespace VKey {
 namespace {
@@ -125,6 +133,88 @@ uint32_t __stdcall ModeOfKey(void*, uint32_t command, uint32_t* value) {
   return 0;
 }
 
+// The key of the pictures answers only once its dialog has been captured.
+std::atomic<bool> g_answer{false};
+
+uint32_t __stdcall ConfirmOnKey(void*, uint8_t*, uint32_t, uint32_t) {
+  return g_answer ? 0 : PAD_DEVICE_PENDING;
+}
+
+uint32_t __stdcall DisplayOnKey(void*, uint8_t*, uint32_t, uint8_t, uint32_t, uint32_t, uint8_t*,
+                                uint32_t, uint32_t, uint32_t) {
+  return g_answer ? 0 : PAD_DEVICE_PENDING;
+}
+
+// A bank transfer of 12 fields in English or Chinese; the first `fields` are shown.
+std::string TransferDocument(uint32_t language, int fields) {
+  static const char* const kEnglish[][2] = {
+      {"Transaction", "Domestic transfer"},
+      {"Payer account", "6222 0210 0112 3456 789"},
+      {"Payer name", "Zhang San"},
+      {"Payee account", "6217 0039 8800 1234 567"},
+      {"Payee name", "Li Si &amp; Co. Ltd."},
+      {"Payee bank", "KOBA Bank Shanghai Pudong Branch"},
+      {"Amount", "CNY 12,500.00"},
+      {"Amount in words", "Twelve thousand five hundred yuan"},
+      {"Fee", "CNY 5.00"},
+      {"Purpose", "Invoice 2026-0457"},
+      {"Date", "2026-12-10 20:15:08"},
+      {"Reference", "TRX20261210201508"},
+  };
+  static const char* const kChinese[][2] = {
+      {"交易类型", "跨行转账"},
+      {"付款账号", "6222 0210 0112 3456 789"},
+      {"付款户名", "张三"},
+      {"收款账号", "6217 0039 8800 1234 567"},
+      {"收款户名", "上海李四贸易有限公司"},
+      {"收款银行", "KOBA银行上海浦东支行"},
+      {"金额", "人民币 12,500.00 元"},
+      {"大写金额", "壹万贰仟伍佰元整"},
+      {"手续费", "人民币 5.00 元"},
+      {"用途", "货款 2026-0457号发票"},
+      {"交易时间", "2026-12-10 20:15:08"},
+      {"流水号", "TRX20261210201508"},
+  };
+  const auto& rows = language == 2052 ? kChinese : kEnglish;
+  std::string body = "<?xml version=\"1.0\" encoding=\"UTF-8\"?><T>";
+  for (int i = 0; i < fields; ++i) {
+    body += std::string("<F name=\"") + rows[i][0] + "\" value=\"" + rows[i][1] +
+            "\" DisplayOnScreen=\"true\"/>";
+  }
+  return body + "</T>";
+}
+
+std::string TransferHighlights(uint32_t language) {
+  return language == 2052 ? "收款账号:\r\n收款户名\n金额："
+                          : "Payee account:\r\nPayee name\nAmount:";
+}
+
+// A key with a certificate for the pictures of the management tool.
+void LayOutToolKey() {
+  std::vector<uint8_t> der;
+  if (FILE* file = _wfopen(GALLERY_CERT, L"rb")) {
+    uint8_t buffer[4096];
+    size_t n = 0;
+    while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0) {
+      der.insert(der.end(), buffer, buffer + n);
+    }
+    std::fclose(file);
+  }
+  vkey::Transact([&](vkey::Store& s) {
+    s.keys.clear();
+    vkey::Key& key = vkey::AddKey(s, "K507Q2000123456", false);
+    key.label = "KOBA USB Key";
+    key.usb_mode = 0x80;
+    if (!der.empty()) {
+      vkey::ContainerKey entry;
+      entry.spec = 2;
+      entry.certificate = der;
+      key.containers.push_back({"c-sig", {entry}});
+    }
+    return true;
+  });
+}
+
 struct WindowDestroyer {
   void operator()(HWND window) const { DestroyWindow(window); }
 };
@@ -206,6 +296,84 @@ int Run(const std::wstring& folder, const std::vector<uint32_t>& languages) {
         }
       });
     }
+    PinpadParam confirm{};
+    confirm.size = sizeof confirm;
+    confirm.pollPeriodMs = 500;
+    for (const uint32_t operation : {4u, 10u}) {
+      confirm.useType = operation;
+      g_answer = false;
+      RunWithDriver<uint32_t>(
+          [&] {
+            return RunDeviceDialog(nullptr, reinterpret_cast<void*>(&ConfirmOnKey), confirm, 999,
+                                   FindOwnerWindow());
+          },
+          [&](DWORD thread) {
+            save(WaitForDialog(thread), language,
+                 operation == 4 ? L"device_confirm_login" : L"device_confirm_delete");
+            g_answer = true;
+          });
+    }
+    for (const int fields : {8, 12}) {
+      const std::string document = TransferDocument(language, fields);
+      const std::string highlights = TransferHighlights(language);
+      PinpadDisplayRequest request{};
+      request.utf8 = 1;
+      request.prompt = language == 2052
+                           ? L"\u8BF7\u6838\u5BF9\u4EE5\u4E0B\u4EA4\u6613\u4FE1\u606F\uFF0C"
+                             L"\u786E\u8BA4\u65E0\u8BEF\u540E\u5728USB Key\u4E0A\u6309\u201C"
+                             L"\u786E\u8BA4\u201D\u952E\u3002"
+                           : L"Please check the transfer below. If it is correct, press OK on your "
+                             L"USB key; otherwise press Cancel on the key.";
+      request.documentLength = static_cast<uint32_t>(document.size());
+      request.document = document.data();
+      request.highlightLength = static_cast<uint32_t>(highlights.size());
+      request.highlights = highlights.data();
+      PinpadParam display{};
+      display.size = sizeof display;
+      display.pollPeriodMs = 500;
+      display.displayRequest = &request;
+      g_answer = false;
+      RunWithDriver<uint32_t>(
+          [&] {
+            return RunDeviceDialog(nullptr, reinterpret_cast<void*>(&DisplayOnKey), display, 204,
+                                   FindOwnerWindow());
+          },
+          [&](DWORD thread) {
+            save(WaitForDialog(thread), language,
+                 fields == 8 ? L"sign_display_8" : L"sign_display_12");
+            g_answer = true;
+          });
+    }
+    LayOutToolKey();
+    // The tool starts in the user's language; the installer would have written the version.
+    const DWORD langId = language;
+    RegSetKeyValueW(HKEY_CURRENT_USER, L"Software\\Korvanet\\507Q2_KOBA", L"LangId", REG_DWORD,
+                    &langId, sizeof langId);
+    RegSetKeyValueW(HKEY_LOCAL_MACHINE, L"Software\\Korvanet\\507Q2_KOBA", L"version", REG_SZ,
+                    L"1.0.3.7", sizeof L"1.0.3.7");
+    RunWithDriver<int>(
+        [&] {
+          RunManagementTool(FindOwnerWindow());
+          return 0;
+        },
+        [&](DWORD thread) {
+          const HWND tool =
+              WaitForDialog(thread, [](HWND h) { return GetDlgItem(h, IDC_TOOLS_TAB) != nullptr; });
+          if (tool == nullptr) {
+            save(nullptr, language, L"tool_key");
+            return;
+          }
+          const HWND tab = GetDlgItem(tool, IDC_TOOLS_TAB);
+          const wchar_t* const names[] = {L"tool_key", L"tool_certificates", L"tool_about"};
+          for (int page = 0; page < 3; ++page) {
+            TabCtrl_SetCurSel(tab, page);
+            NMHDR change{tab, static_cast<UINT_PTR>(IDC_TOOLS_TAB),
+                         static_cast<UINT>(TCN_SELCHANGE)};
+            SendMessageW(tool, WM_NOTIFY, IDC_TOOLS_TAB, reinterpret_cast<LPARAM>(&change));
+            save(tool, language, names[page]);
+          }
+          PostMessageW(tool, WM_COMMAND, IDCANCEL, 0);
+        });
     GenKeyWaitHandle wait{};
     if (ToggleWaitWindow(&wait) == 0) {
       const HWND window = WaitForDialog(wait.threadId);

@@ -143,6 +143,29 @@ TEST_F(PinpadExports, ShowDialogAndCreateKeyExRefuseWhatTheyCannotShow) {
   EXPECT_FALSE(g_tokenCalled);
 }
 
+TEST_F(PinpadExports, VerifyDataJudgesTheSigningDocument) {
+  const auto verify = Export<Pinpad_VerifyData_t>("Pinpad_VerifyData");
+  ASSERT_NE(verify, nullptr);
+  const std::string declaration = "<?xml version=\"1.0\"?>";
+  const std::string yes = "<f name=\"A\" value=\"1\" DisplayOnScreen=\"True\"/>";
+  const std::string odd = "<f name=\"B\" value=\"2\" DisplayOnScreen=\"yes\"/>";
+  const struct {
+    std::string document;
+    uint32_t expected;
+  } cases[] = {
+      {"<T>" + yes + "</T>", 0},
+      {declaration + "<T>" + yes + "</T>", 1},
+      {declaration + "<T>" + yes + odd + "</T>", 0},
+      {declaration + "<T>" + odd + yes + "</T>", 1},
+      {declaration + "<T>" + yes, 0},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(verify(1, c.document.data(), static_cast<uint32_t>(c.document.size())), c.expected)
+        << c.document;
+  }
+  EXPECT_EQ(verify(1, nullptr, 10), 0u);
+}
+
 TEST_F(PinpadExports, FixedAnswers) {
   const auto keyInfo = Export<Pinpad_GetKeyInfo_t>("Pinpad_GetKeyInfo");
   const auto mlText = Export<Pinpad_MLGetText_t>("Pinpad_MLGetText");

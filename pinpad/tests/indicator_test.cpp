@@ -12,6 +12,7 @@
 #include "code_signature.h"
 #include "device.h"
 #include "dialog_driver.h"
+#include "pin_entry.h"
 #include "pinpad_api.h"
 #include "pinpad_texts.h"
 #include "resource.h"
@@ -25,8 +26,10 @@ namespace VKey {
 namespace {
 
 namespace tk = koba::token;
+using testing::EnterPin;
 using testing::ItemText;
 using testing::Press;
+using testing::PressOk;
 using testing::RunWithDriver;
 using testing::WaitForDialog;
 using testing::WaitForDialogOtherThan;
@@ -59,31 +62,6 @@ struct Library {
   }
   HMODULE module;
 };
-
-// Types a PIN with the dialog's on-screen keyboard and presses its Enter key.
-void EnterPin(HWND dialog, int field, const std::string& pin) {
-  SendMessageW(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(GetDlgItem(dialog, field)), TRUE);
-  HWND keyboard = FindWindowExW(dialog, nullptr, L"#32770", nullptr);
-  if (keyboard == nullptr || !IsWindowVisible(keyboard)) {
-    SendMessageW(GetDlgItem(dialog, IDC_KEYBOARD), BM_CLICK, 0, 0);
-    keyboard = FindWindowExW(dialog, nullptr, L"#32770", nullptr);
-  }
-  ASSERT_NE(keyboard, nullptr);
-  for (const char c : pin) {
-    HWND key = nullptr;
-    for (int id = kFirstKeyId; id < kFirstKeyId + 73 && key == nullptr; ++id) {
-      if (ItemText(keyboard, id) == std::wstring(1, static_cast<wchar_t>(c))) {
-        key = GetDlgItem(keyboard, id);
-      }
-    }
-    ASSERT_NE(key, nullptr) << c;
-    SendMessageW(key, BM_CLICK, 0, 0);
-  }
-}
-
-void PressOk(HWND dialog) {
-  Press(dialog, IDOK);
-}
 
 class Indicator : public ::testing::Test {
  protected:

@@ -6,6 +6,8 @@
 #include <string>
 
 #include "code_signature.h"
+#include "device_dialogs.h"
+#include "display_doc.h"
 #include "indicator_logic.h"
 #include "owner_window.h"
 #include "pad_module.h"
@@ -13,6 +15,7 @@
 #include "pinpad_api.h"
 #include "pinpad_texts.h"
 #include "show_dialog.h"
+#include "tool_window.h"
 
 using namespace VKey;
 
@@ -88,7 +91,7 @@ uint32_t KOBA_PINPAD_CALL Pinpad_ShowDialog(uint32_t type, void* record) {
   }
 }
 
-uint32_t KOBA_PINPAD_CALL Pinpad_CreateKeyEx(void* /*context*/, void* callback, void* /*reserved*/,
+uint32_t KOBA_PINPAD_CALL Pinpad_CreateKeyEx(void* context, void* callback, void* /*reserved*/,
                                              PinpadParam* param, uint32_t kind) {
   if (callback == nullptr || !ValidBlock(param) ||
       (kind != kCreateKindDeviceConfirm && kind != kCreateKindSignDisplay)) {
@@ -97,14 +100,15 @@ uint32_t KOBA_PINPAD_CALL Pinpad_CreateKeyEx(void* /*context*/, void* callback, 
   if (!koba::codesign::VendorGateOpen()) {
     return PINPAD_E_FAILED;
   }
-  // The device dialogs are not part of this build: the dialog cannot start.
-  return PINPAD_E_FAILED;
+  return RunDeviceDialog(context, callback, *param, kind, FindOwnerWindow());
 }
 
-uint32_t KOBA_PINPAD_CALL Pinpad_VerifyData(uint32_t /*utf8*/, const char* /*document*/,
-                                            uint32_t /*length*/) {
-  // Without the document reader no document is acceptable.
-  return 0;
+uint32_t KOBA_PINPAD_CALL Pinpad_VerifyData(uint32_t utf8, const char* document, uint32_t length) {
+  if (document == nullptr) {
+    return 0;
+  }
+  return static_cast<uint32_t>(
+      ReadDisplayDocument(utf8 != 0, std::string_view(document, length), {}, nullptr, nullptr));
 }
 
 uint32_t KOBA_PINPAD_CALL Pinpad_Param(uint32_t* language, uint32_t mode) {
@@ -130,7 +134,8 @@ uint32_t KOBA_PINPAD_CALL Pinpad_MLChangeDlgRes(uint32_t, uint32_t) {
   return 0;
 }
 
-uint32_t KOBA_PINPAD_CALL ToolsShowInit(HWND /*owner*/) {
+uint32_t KOBA_PINPAD_CALL ToolsShowInit(HWND owner) {
+  RunManagementTool(owner);
   return 0;
 }
 

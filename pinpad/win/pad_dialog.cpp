@@ -5,6 +5,8 @@
 #include "pad_module.h"
 #include "pinpad_texts.h"
 #include "resource.h"
+#include "utf.h"
+#include "win_text_env.h"
 
 namespace VKey {
 namespace {
@@ -15,10 +17,26 @@ std::wstring Wide(const std::u16string& text) {
 
 }  // namespace
 
+std::wstring InstallFilePath(std::wstring_view relative) {
+  const auto settings = WinTextEnv().ReadMachineSettings();
+  std::u16string folder;
+  if (!settings || !settings->installPath || !Utf8ToUtf16(*settings->installPath, &folder) ||
+      folder.empty()) {
+    return {};
+  }
+  return std::wstring(folder.begin(), folder.end()) + L"\\" + std::wstring(relative);
+}
+
 INT_PTR PadDialog::RunModal(HWND owner) {
   const ActivationScope scope;
   return DialogBoxParamW(PadModule(), MAKEINTRESOURCEW(templateId_), owner, &PadDialog::Procedure,
                          reinterpret_cast<LPARAM>(this));
+}
+
+HWND PadDialog::CreateChild(HWND parent) {
+  const ActivationScope scope;
+  return CreateDialogParamW(PadModule(), MAKEINTRESOURCEW(templateId_), parent,
+                            &PadDialog::Procedure, reinterpret_cast<LPARAM>(this));
 }
 
 INT_PTR CALLBACK PadDialog::Procedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {

@@ -10,6 +10,10 @@
 
 namespace VKey {
 
+// A file of the install folder (the machine settings' InstallPath) named by a path relative to
+// it, such as L"res\\Q2I_KOBA.bmp"; empty when the install folder is not set.
+std::wstring InstallFilePath(std::wstring_view relative);
+
 class PadDialog {
  public:
   explicit PadDialog(int templateId) : templateId_(templateId) {}
@@ -19,6 +23,9 @@ class PadDialog {
 
   // Runs the dialog modally; the end code, or -1 when the dialog could not be created.
   INT_PTR RunModal(HWND owner);
+
+  // Creates the dialog as a modeless child of parent; nullptr when it could not be made.
+  HWND CreateChild(HWND parent);
 
   HWND hwnd() const { return hwnd_; }
 

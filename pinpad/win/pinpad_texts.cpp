@@ -26,4 +26,22 @@ uint32_t PinpadTexts::Param(uint32_t value, uint32_t mode) {
   return static_cast<uint32_t>(result);
 }
 
+std::vector<LangListEntry> PinpadTexts::ToolLanguages(uint32_t* machineLanguage) {
+  const TokenLibrary token;
+  table_.SetTokenAlg(token.alg());
+  table_.ReloadSettings();
+  *machineLanguage = table_.ToolMachineLanguage();
+  std::vector<LangListEntry> list;
+  if (table_.ReadLanguageList(&list) != 0) {
+    list.clear();
+  }
+  table_.SetTokenAlg(TokenAlg{});
+  return list;
+}
+
+uint32_t PinpadTexts::SelectToolLanguage(uint32_t langId) {
+  env_.WriteUserLangId(langId);
+  return Param(langId, 1);
+}
+
 }  // namespace VKey

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "text_table.h"
 #include "win_text_env.h"
@@ -17,6 +18,12 @@ class PinpadTexts {
   uint32_t Param(uint32_t value, uint32_t mode);
   // The mode of the last forcing Pinpad_Param call, 0 before any.
   uint32_t lastForcingMode() const { return lastForcingMode_; }
+
+  // The management tool's start: its machine language (written to the user's settings) and
+  // the language list; an unreadable list gives none.
+  std::vector<LangListEntry> ToolLanguages(uint32_t* machineLanguage);
+  // The tool's language box: the user's LangId becomes langId, which is force-selected.
+  uint32_t SelectToolLanguage(uint32_t langId);
 
   TextTable& table() { return table_; }
 

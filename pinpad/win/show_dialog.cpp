@@ -31,15 +31,6 @@ uint32_t RunSelection(uint32_t* chosenRow, Args&&... args) {
   return DialogStatus(end);
 }
 
-std::wstring WaitPicturePath() {
-  const auto settings = WinTextEnv().ReadMachineSettings();
-  std::u16string folder;
-  if (!settings || !settings->installPath || !Utf8ToUtf16(*settings->installPath, &folder)) {
-    return {};
-  }
-  return std::wstring(folder.begin(), folder.end()) + L"\\res\\DisplayProcKOBA.png";
-}
-
 // The waiting window's thread. It holds a reference on the library for as long as it runs, so
 // that a caller may unload the library right after closing the window.
 DWORD WINAPI WaitWindowThread(LPVOID) {
@@ -47,7 +38,7 @@ DWORD WINAPI WaitWindowThread(LPVOID) {
   GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
                      reinterpret_cast<LPCWSTR>(&WaitWindowThread), &self);
   if (UsesPictureWaitWindow(PinpadTexts::Get().table().CurrentLanguage())) {
-    CDlgDisplayProc dialog(WaitPicturePath());
+    CDlgDisplayProc dialog(InstallFilePath(L"res\\DisplayProcKOBA.png"));
     dialog.RunModal(GetActiveWindow());
   } else {
     CDlgDisplayProc_Old dialog;

@@ -119,7 +119,7 @@ def acknowledge_info(exe=DEFAULT_EXE, timeout=60):
 def show_chinese_texts():
     """Lets the prefix's dialogs draw Chinese texts for screenshots: Wine's stand-ins for the
     Windows UI fonts have no CJK glyphs, so the dialog font is replaced by Debian's WenQuanYi
-    Micro Hei and the caption font links to it. Affects programs started afterwards."""
+    Micro Hei and the caption and signing-display fonts link to it. Affects programs started afterwards."""
     font = "WenQuanYi Micro Hei"
     settings = [
         (r"HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes", "MS Shell Dlg",
@@ -128,6 +128,9 @@ def show_chinese_texts():
          "MS Shell Dlg 2", "REG_SZ", font),
         (r"HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink", "Tahoma",
          "REG_MULTI_SZ", "wqy-microhei.ttc," + font),
+        # The signing display's font, linked as Windows links it to its CJK fonts.
+        (r"HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink",
+         "Microsoft Sans Serif", "REG_MULTI_SZ", "wqy-microhei.ttc," + font),
     ]
     for key, name, kind, value in settings:
         subprocess.run([WINE_RUN, "reg", "add", key, "/v", name, "/t", kind, "/d", value, "/f"],
