@@ -1,7 +1,5 @@
 #include "switches.h"
 
-#include <iterator>
-
 namespace koba::service {
 namespace {
 
@@ -42,18 +40,6 @@ Switches ParseSwitches(std::wstring_view command_line) {
         switches.*row.flag = true;
   }
   return switches;
-}
-
-std::wstring_view ArgumentsOf(std::wstring_view full) {
-  size_t i = 0;
-  if (!full.empty() && full[0] == L'"') {
-    const size_t close = full.find(L'"', 1);
-    i = close == std::wstring_view::npos ? full.size() : close + 1;
-  } else {
-    while (i < full.size() && full[i] != L' ' && full[i] != L'\t')
-      ++i;
-  }
-  return full.substr(i);
 }
 
 Plan PlanFor(const Switches& switches) {

@@ -19,10 +19,6 @@ struct Switches {
 // by one of the letters i s k u m (either case) that flag is set; everything else is skipped.
 Switches ParseSwitches(std::wstring_view command_line);
 
-// The command line without the program's name, as Windows quotes it: a quoted first word ends
-// at the closing quote, a bare one at the first blank.
-std::wstring_view ArgumentsOf(std::wstring_view full_command_line);
-
 enum class Operation { kStop, kUninstall, kInstall, kStart };
 
 enum class Role {

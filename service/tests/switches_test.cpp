@@ -48,13 +48,5 @@ TEST(SwitchesTest, EveryLetterSetsItsOwnFlagOnly) {
   EXPECT_FALSE(w.uninstall || w.install || w.start || w.monitor);
 }
 
-TEST(SwitchesTest, ArgumentsFollowTheProgramName) {
-  EXPECT_EQ(ArgumentsOf(L"\"C:\\Program Files\\x -i.exe\" -m"), L" -m");
-  EXPECT_EQ(ArgumentsOf(L"C:\\x-i.exe -s"), L" -s");
-  EXPECT_EQ(ArgumentsOf(L"prog"), L"");
-  EXPECT_EQ(ArgumentsOf(L"\"unclosed -i"), L"");
-  EXPECT_EQ(ArgumentsOf(L""), L"");
-}
-
 }  // namespace
 }  // namespace koba::service
