@@ -72,7 +72,9 @@ bool PipeServer::ServeConnection() {
     }
   }
   HandleConnection(created);
-  return true;
+  // A client that connects again at once would otherwise keep a stopping server from ever
+  // reaching its connect wait, where the stop event is seen.
+  return !StopRequested();
 }
 
 uint32_t PipeServer::HandleConnection(HANDLE instance) {
