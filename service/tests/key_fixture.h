@@ -89,7 +89,14 @@ class KeyMonitorTest : public ::testing::Test {
     monitor_ = Child(L"\"" + NextToTest(L"VexloSerB.exe") + L"\" -m");
     ASSERT_TRUE(monitor_.started());
     std::vector<std::string> paths;
-    ASSERT_TRUE(WaitUntil([&] { return ListOnce(&paths) && paths.empty(); }, kKeyWaitMs));
+    bool served = false;
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+          served = ListOnce(&paths);
+          return served && paths.empty();
+        },
+        kKeyWaitMs))
+        << (served ? paths.size() : 999) << (paths.empty() ? "" : paths[0]);
   }
   void TearDown() override {
     ASSERT_TRUE(WaitUntil(
