@@ -1,8 +1,5 @@
 #include "diag_log.h"
 
-#include <sddl.h>
-#include <versionhelpers.h>
-
 #include <limits>
 #include <new>
 
@@ -15,10 +12,6 @@ namespace {
 using win::UniqueHandle;
 
 constexpr DWORD kMutexOpenAccess = GENERIC_EXECUTE | MUTEX_MODIFY_STATE;
-constexpr wchar_t kMutexDacl[] =
-    L"D:(D;OICI;GA;;;NU)(D;OICI;GA;;;NO)(D;OICI;GA;;;NS)"
-    L"(A;OICI;GAGRGWGXFAFRFRFXRPWPCCDCLCSWLODTCR;;;WD)";
-constexpr wchar_t kLowLabel[] = L"S:(ML;;NW;;;LW)";
 
 // Creates the mutex, not owned, open to every session and to low-integrity processes.
 HANDLE CreateLogMutex() {
@@ -107,34 +100,6 @@ void Trim(const std::wstring& path) {
 }
 
 }  // namespace
-
-LogMutexSecurity::LogMutexSecurity() {
-  InitializeSecurityDescriptor(&sd_, SECURITY_DESCRIPTOR_REVISION);
-  SetSecurityDescriptorDacl(&sd_, TRUE, nullptr, FALSE);
-  PSECURITY_DESCRIPTOR converted = nullptr;
-  if (ConvertStringSecurityDescriptorToSecurityDescriptorW(kMutexDacl, SDDL_REVISION_1, &converted,
-                                                           nullptr)) {
-    dacl_sd_.reset(converted);
-    BOOL present = FALSE;
-    BOOL defaulted = FALSE;
-    PACL dacl = nullptr;
-    if (GetSecurityDescriptorDacl(converted, &present, &dacl, &defaulted) && present)
-      SetSecurityDescriptorDacl(&sd_, TRUE, dacl, FALSE);
-  }
-  if (IsWindowsVistaOrGreater()) {
-    converted = nullptr;
-    if (ConvertStringSecurityDescriptorToSecurityDescriptorW(kLowLabel, SDDL_REVISION_1, &converted,
-                                                             nullptr)) {
-      label_sd_.reset(converted);
-      BOOL present = FALSE;
-      BOOL defaulted = FALSE;
-      PACL sacl = nullptr;
-      if (GetSecurityDescriptorSacl(converted, &present, &sacl, &defaulted) && present)
-        SetSecurityDescriptorSacl(&sd_, TRUE, sacl, FALSE);
-    }
-  }
-  sa_ = {sizeof sa_, &sd_, FALSE};
-}
 
 std::wstring LogFilePath(const char* media_id) {
   if (media_id == nullptr || !IsValidMediaId(media_id))

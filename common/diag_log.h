@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "object_security.h"
 #include "win_handle.h"
 
 namespace koba::diaglog {
@@ -15,23 +16,8 @@ constexpr DWORD kMutexWaitMs = 3000;
 // GetLogFileContent's answer for every failure.
 constexpr int kErrLogUnreadable = -300;
 
-// The security of the mutex: a NULL DACL replaced by one that denies network logons, network
-// configuration operators and the network service and allows everyone; from Windows Vista on
-// also the low mandatory label with no-write-up, so low-integrity processes can open it. A
-// step that fails leaves the descriptor as it was.
-class LogMutexSecurity {
- public:
-  LogMutexSecurity();
-  LogMutexSecurity(const LogMutexSecurity&) = delete;
-  LogMutexSecurity& operator=(const LogMutexSecurity&) = delete;
-  SECURITY_ATTRIBUTES* attributes() { return &sa_; }
-
- private:
-  SECURITY_DESCRIPTOR sd_{};
-  win::UniqueLocal<void> dacl_sd_;
-  win::UniqueLocal<void> label_sd_;
-  SECURITY_ATTRIBUTES sa_{};
-};
+// The security of the mutex: open to every session and to low-integrity processes.
+using LogMutexSecurity = win::SharedObjectSecurity;
 
 class DiagnosticLog {
  public:

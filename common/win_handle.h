@@ -25,6 +25,11 @@ struct RegKeyCloser {
 };
 using UniqueRegKey = std::unique_ptr<std::remove_pointer_t<HKEY>, RegKeyCloser>;
 
+struct ServiceHandleCloser {
+  void operator()(SC_HANDLE h) const { CloseServiceHandle(h); }
+};
+using UniqueServiceHandle = std::unique_ptr<std::remove_pointer_t<SC_HANDLE>, ServiceHandleCloser>;
+
 struct LocalFreer {
   void operator()(void* p) const { LocalFree(p); }
 };
