@@ -444,7 +444,7 @@ int main(int argc, char** argv) {
   if (cmd == "use-store")
     return args.size() == 1 ? UseStore(args[0]) : Usage();
   if (cmd == "delete") {
-    return OnKey(serial, [&](Store& store, Key& k, bool& dirty) {
+    const int status = OnKey(serial, [&](Store& store, Key& k, bool& dirty) {
       RemoveKey(store, k);
       const uint32_t slot = k.slot;
       store.keys.erase(std::remove_if(store.keys.begin(), store.keys.end(),
@@ -453,6 +453,7 @@ int main(int argc, char** argv) {
       dirty = true;
       return std::string();
     });
+    return status ? status : PlugIntoBus(serial, false);
   }
   if (cmd == "show" || cmd == "display") {
     return OnKey(serial, [&](Store&, Key& k, bool&) {
