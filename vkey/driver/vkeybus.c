@@ -31,8 +31,9 @@ BOOLEAN KB_IMPORT ReadProcessMemory(HANDLE process, const void* from, void* to, 
 BOOLEAN KB_IMPORT WriteProcessMemory(HANDLE process, void* to, const void* from, SIZE_T size,
                                      SIZE_T* done);
 BOOLEAN KB_IMPORT CloseHandle(HANDLE handle);
-/* A user-mode critical section: the PnP manager sends its requests from a thread of its own,
- * and Wine's kernel mutexes take the requesting client's thread for the owner. */
+/* A user-mode critical section guards the bus: the PnP manager sends its requests from a thread
+ * of its own, and a kernel mutex shared with the request dispatch thread was seen left owned
+ * with no holder under Wine. */
 typedef struct KB_CRITICAL_SECTION {
   void* opaque[5];
 } KB_CRITICAL_SECTION;

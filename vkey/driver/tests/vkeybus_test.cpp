@@ -31,7 +31,7 @@ using vkey::Bytes;
 
 namespace {
 
-constexpr DWORD kDeadlineMs = 20000;
+constexpr DWORD kDeadlineMs = 60000;
 
 std::string Lower(std::string s) {
   for (char& c : s)
