@@ -328,9 +328,12 @@ int TrustRoot(const std::string& path) {
   return 0;
 }
 
-// Follows a store change on the bus driver's devices. Without the driver there is nothing to
-// follow: the store alone is what the libraries see.
+// Follows a store change on the bus driver's devices. Without the driver, or when the driver
+// follows another store (the machine's, `use-store`), there is nothing to follow: the store
+// alone is what the libraries see.
 int PlugIntoBus(const std::string& serial, bool insert) {
+  if (!UsesMachineStore())
+    return 0;
   uint32_t error = insert ? bus::Plug(serial) : bus::Unplug(serial);
   if (error == bus::kBusNotInstalled || (!insert && error == ERROR_FILE_NOT_FOUND))
     error = 0;
