@@ -213,6 +213,8 @@ class VkeyBus : public ::testing::Test {
     });
     EXPECT_EQ(vkey::bus::Resync(), 0u);
     EXPECT_TRUE(AwaitPaths({}).empty());
+    // Back to the prefix's default store for the programs of other tests.
+    RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, vkey::kStoreSettingKey, vkey::kStoreSettingValue);
   }
 
   static std::string Narrow(const std::wstring& w) { return std::string(w.begin(), w.end()); }
