@@ -90,9 +90,9 @@ DEVEX_EXPORT BOOL WINAPI VkeyScsi_PassThrough(const char* path, void* buffer, ui
     return FALSE;
   }
   uint32_t transferred = 0;
-  const uint32_t status =
-      ScsiCommand(slot, sptd->Cdb[0], sptd->DataIn, static_cast<uint8_t*>(sptd->DataBuffer),
-                  sptd->DataTransferLength, &sptd->ScsiStatus, &transferred);
+  const uint32_t status = ScsiCommand(ScsiTarget{slot, {}}, sptd->Cdb[0], sptd->DataIn,
+                                      static_cast<uint8_t*>(sptd->DataBuffer),
+                                      sptd->DataTransferLength, &sptd->ScsiStatus, &transferred);
   if (status) {
     SetLastError(ScsiError(status));
     return FALSE;

@@ -10,6 +10,8 @@
 
 namespace vkey {
 
+namespace tk = koba::token;
+
 std::string TrimmedSerial(const std::string& serial) {
   std::string s = serial;
   while (!s.empty() && s.back() == ' ')
@@ -50,26 +52,50 @@ Bytes AnswerApdu(Key& key, const Bytes& apdu) {
   return sw({}, 0x6D, 0x00);
 }
 
-uint32_t ScsiCommand(uint32_t slot, uint8_t opcode, uint8_t direction, uint8_t* data,
-                     uint32_t length, uint8_t* scsi_status, uint32_t* transferred) {
+uint32_t ScsiCommand(const ScsiTarget& target, uint8_t opcode, uint8_t direction, uint8_t* data,
+                     uint32_t length, uint8_t* scsi_status, uint32_t* transferred,
+                     bool* pulled_out) {
   *scsi_status = kScsiGood;
   *transferred = 0;
-  return WithKey(kScsiEntry, slot, [&](Store&, Key& key, bool& dirty) {
+  uint32_t status = tk::kStatusDeviceError;
+  bool gone = false;
+  const bool ok = Transact([&](Store& store) {
+    Key* key = nullptr;
+    if (target.serial.empty()) {
+      key = store.BySlot(SlotOf(target.slot));
+    } else {
+      for (Key& k : store.keys)
+        if (TrimmedSerial(k.serial) == target.serial)
+          key = &k;
+    }
+    if (!key || !key->present) {
+      status = tk::kStatusNoDevice;
+      gone = true;
+      return false;
+    }
+    bool dirty = false;
+    status = TakeFault(store, *key, kScsiEntry, &dirty);
+    gone = !key->present;
+    if (status)
+      return dirty;
     if (opcode == kScsiSendApdu && direction == kScsiDataOut) {
-      key.scsi_response = AnswerApdu(key, Bytes(data, data + length));
+      key->scsi_response = AnswerApdu(*key, Bytes(data, data + length));
       *transferred = length;
       dirty = true;
     } else if (opcode == kScsiReceive && direction == kScsiDataIn) {
-      Bytes reply{static_cast<uint8_t>(key.scsi_response.size() >> 8),
-                  static_cast<uint8_t>(key.scsi_response.size())};
-      reply.insert(reply.end(), key.scsi_response.begin(), key.scsi_response.end());
+      Bytes reply{static_cast<uint8_t>(key->scsi_response.size() >> 8),
+                  static_cast<uint8_t>(key->scsi_response.size())};
+      reply.insert(reply.end(), key->scsi_response.begin(), key->scsi_response.end());
       *transferred = static_cast<uint32_t>(std::min<size_t>(reply.size(), length));
       std::memcpy(data, reply.data(), *transferred);
     } else {
       *scsi_status = kScsiCheckCondition;
     }
-    return 0u;
+    return dirty;
   });
+  if (pulled_out)
+    *pulled_out = gone;
+  return ok ? status : tk::kStatusDeviceError;
 }
 
 uint32_t ScsiError(uint32_t status) {

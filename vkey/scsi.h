@@ -32,13 +32,22 @@ std::string TrimmedSerial(const std::string& serial);
 // The answer of the key to one command APDU.
 Bytes AnswerApdu(Key& key, const Bytes& apdu);
 
-// Runs one vendor command on the key in `slot` within one store transaction. `direction` is the
-// record's DataIn: 0 data out (the key reads `data`), 1 data in (the key fills `data`). Sets
-// `scsi_status` (CHECK CONDITION for an unknown opcode or direction) and `transferred`. Returns the
-// token status: 0, kStatusNoDevice when the key is absent or a removal fault pulled it out, another
-// status for a scripted failure.
-uint32_t ScsiCommand(uint32_t slot, uint8_t opcode, uint8_t direction, uint8_t* data,
-                     uint32_t length, uint8_t* scsi_status, uint32_t* transferred);
+// The key a command goes to: by slot (the device extension library) or, when `serial` is not
+// empty, by its serial without padding (the bus driver's devices).
+struct ScsiTarget {
+  uint32_t slot = 0;
+  std::string serial;
+};
+
+// Runs one vendor command on the key within one store transaction. `direction` is the record's
+// DataIn: 0 data out (the key reads `data`), 1 data in (the key fills `data`). Sets
+// `scsi_status` (CHECK CONDITION for an unknown opcode or direction) and `transferred`. Returns
+// the token status: 0, kStatusNoDevice when the key is absent or a removal fault pulled it out,
+// another status for a scripted failure; `pulled_out` (optional) tells that the key is gone
+// after the call, whatever status the fault gave.
+uint32_t ScsiCommand(const ScsiTarget& target, uint8_t opcode, uint8_t direction, uint8_t* data,
+                     uint32_t length, uint8_t* scsi_status, uint32_t* transferred,
+                     bool* pulled_out = nullptr);
 
 // The Win32 error a failed command gives its caller: ERROR_DEVICE_NOT_CONNECTED for an absent
 // key, ERROR_GEN_FAILURE otherwise.

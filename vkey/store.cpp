@@ -409,26 +409,36 @@ bool ReadStoreSetting(wchar_t* buf, DWORD* bytes) {
          buf[0];
 }
 
+std::wstring Trimmed(std::wstring folder) {
+  while (!folder.empty() && (folder.back() == L'\\' || folder.back() == L'/'))
+    folder.pop_back();
+  return folder;
+}
+
 }  // namespace
+
+std::wstring MachineStoreFolder() {
+  wchar_t buf[MAX_PATH * 2];
+  DWORD bytes = sizeof buf;
+  if (ReadStoreSetting(buf, &bytes))
+    return Trimmed(buf);
+  const DWORD n = GetEnvironmentVariableW(L"ProgramData", buf, MAX_PATH * 2);
+  std::wstring folder =
+      (n > 0 && n < MAX_PATH * 2) ? std::wstring(buf, n) : std::wstring(L"C:\\ProgramData");
+  return Trimmed(folder) + L"\\KobaVirtualKey";
+}
 
 std::wstring StoreFolder() {
   wchar_t buf[MAX_PATH * 2];
-  std::wstring folder;
-  DWORD n = GetEnvironmentVariableW(L"KOBA_VKEY_STORE", buf, MAX_PATH * 2);
-  DWORD bytes = sizeof buf;
-  if (n > 0 && n < MAX_PATH * 2) {
-    folder.assign(buf, n);
-  } else if (ReadStoreSetting(buf, &bytes)) {
-    folder = buf;
-  } else {
-    n = GetEnvironmentVariableW(L"ProgramData", buf, MAX_PATH * 2);
-    folder = (n > 0 && n < MAX_PATH * 2) ? std::wstring(buf, n) : std::wstring(L"C:\\ProgramData");
-    folder += L"\\KobaVirtualKey";
-  }
-  while (!folder.empty() && (folder.back() == L'\\' || folder.back() == L'/'))
-    folder.pop_back();
+  const DWORD n = GetEnvironmentVariableW(L"KOBA_VKEY_STORE", buf, MAX_PATH * 2);
+  const std::wstring folder =
+      n > 0 && n < MAX_PATH * 2 ? Trimmed(std::wstring(buf, n)) : MachineStoreFolder();
   CreateDirectoryW(folder.c_str(), nullptr);
   return folder;
+}
+
+bool UsesMachineStore() {
+  return lstrcmpiW(StoreFolder().c_str(), MachineStoreFolder().c_str()) == 0;
 }
 
 bool Transact(const std::function<bool(Store&)>& work, std::string* error) {

@@ -122,6 +122,11 @@ constexpr wchar_t kStoreSettingValue[] = L"StoreFolder";
 // The store folder (see above), created when missing.
 std::wstring StoreFolder();
 
+// The machine's store folder: the setting, else the ProgramData folder (what the bus driver
+// follows); and whether this process uses it.
+std::wstring MachineStoreFolder();
+bool UsesMachineStore();
+
 // Runs `work` on the store under the exclusive lock. `work` returns true when it changed the
 // store; the store is then written back (whole file, replaced atomically). Returns false
 // (with `error` set) when the store cannot be locked, read or written.

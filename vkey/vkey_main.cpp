@@ -328,9 +328,12 @@ int TrustRoot(const std::string& path) {
   return 0;
 }
 
-// Follows a store change on the bus driver's devices. Without the driver there is nothing to
-// follow: the store alone is what the libraries see.
+// Follows a store change on the bus driver's devices. Without the driver, or when the driver
+// follows another store (the machine's, `use-store`), there is nothing to follow: the store
+// alone is what the libraries see.
 int PlugIntoBus(const std::string& serial, bool insert) {
+  if (!UsesMachineStore())
+    return 0;
   uint32_t error = insert ? bus::Plug(serial) : bus::Unplug(serial);
   if (error == bus::kBusNotInstalled || (!insert && error == ERROR_FILE_NOT_FOUND))
     error = 0;
@@ -444,7 +447,7 @@ int main(int argc, char** argv) {
   if (cmd == "use-store")
     return args.size() == 1 ? UseStore(args[0]) : Usage();
   if (cmd == "delete") {
-    return OnKey(serial, [&](Store& store, Key& k, bool& dirty) {
+    const int status = OnKey(serial, [&](Store& store, Key& k, bool& dirty) {
       RemoveKey(store, k);
       const uint32_t slot = k.slot;
       store.keys.erase(std::remove_if(store.keys.begin(), store.keys.end(),
@@ -453,6 +456,7 @@ int main(int argc, char** argv) {
       dirty = true;
       return std::string();
     });
+    return status ? status : PlugIntoBus(serial, false);
   }
   if (cmd == "show" || cmd == "display") {
     return OnKey(serial, [&](Store&, Key& k, bool&) {

@@ -78,11 +78,10 @@ VKEYBUS_EXPORT uint32_t WINAPI VkeyBus_Command(const char* serial, uint8_t opcod
                                                uint32_t* transferred, uint8_t* scsi_status) {
   if (!serial || !transferred || !scsi_status || (length && !data))
     return ERROR_INVALID_PARAMETER;
-  uint32_t slot = 0;
-  bool present = false;
-  if (!Lookup(serial, &slot, nullptr, &present) || !present)
+  bool pulled_out = false;
+  const uint32_t status = ScsiCommand(ScsiTarget{0, serial}, opcode, data_in, data, length,
+                                      scsi_status, transferred, &pulled_out);
+  if (pulled_out)
     return ERROR_DEVICE_NOT_CONNECTED;
-  const uint32_t status =
-      ScsiCommand(slot, opcode, data_in, data, length, scsi_status, transferred);
   return status ? ScsiError(status) : 0;
 }

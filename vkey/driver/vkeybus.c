@@ -31,6 +31,15 @@ BOOLEAN KB_IMPORT ReadProcessMemory(HANDLE process, const void* from, void* to, 
 BOOLEAN KB_IMPORT WriteProcessMemory(HANDLE process, void* to, const void* from, SIZE_T size,
                                      SIZE_T* done);
 BOOLEAN KB_IMPORT CloseHandle(HANDLE handle);
+/* A user-mode critical section guards the bus: the PnP manager sends its requests from a thread
+ * of its own, and a kernel mutex shared with the request dispatch thread was seen left owned
+ * with no holder under Wine. */
+typedef struct KB_CRITICAL_SECTION {
+  void* opaque[5];
+} KB_CRITICAL_SECTION;
+void KB_IMPORT InitializeCriticalSection(KB_CRITICAL_SECTION* section);
+void KB_IMPORT EnterCriticalSection(KB_CRITICAL_SECTION* section);
+void KB_IMPORT LeaveCriticalSection(KB_CRITICAL_SECTION* section);
 
 #define TAG 0x6276764Bu /* pool tag "Kvvb" */
 #define ERROR_FILE_NOT_FOUND_ 2u
@@ -68,17 +77,17 @@ typedef struct CALLER {
 static DRIVER_OBJECT* g_driver;
 static DEVICE_OBJECT* g_control;
 static BUS_EXT* g_bus;
-static KMUTEX g_lock; /* guards g_bus's children and the store functions */
+static KB_CRITICAL_SECTION g_lock; /* guards g_bus's children and the store functions */
 static VkeyBusPresentKeysFn g_present_keys;
 static VkeyBusFindKeyFn g_find_key;
 static VkeyBusCommandFn g_command;
 
 static void Lock(void) {
-  KeWaitForSingleObject(&g_lock, Executive, KernelMode, FALSE, NULL);
+  EnterCriticalSection(&g_lock);
 }
 
 static void Unlock(void) {
-  KeReleaseMutex(&g_lock, FALSE);
+  LeaveCriticalSection(&g_lock);
 }
 
 /* Loads the store half once; false when it is missing. Called with the lock held. */
@@ -427,8 +436,8 @@ static NTSTATUS PassThrough(KEY_EXT* key, IRP* irp, IO_STACK_LOCATION* stack) {
     }
   }
 
-  RtlCopyMemory(serial, key->key.serial, sizeof serial);
   Lock();
+  RtlCopyMemory(serial, key->key.serial, sizeof serial);
   error = key->plugged && g_command ? g_command(serial, pt.opcode, pt.direction, data,
                                                 pt.transfer_length, &transferred, &scsi_status)
                                     : ERROR_DEVICE_NOT_CONNECTED_;
@@ -766,7 +775,7 @@ NTSTATUS DriverEntry(DRIVER_OBJECT* driver, UNICODE_STRING* registry) {
   NTSTATUS status;
   (void)registry;
   g_driver = driver;
-  KeInitializeMutex(&g_lock, 0);
+  InitializeCriticalSection(&g_lock);
   driver->MajorFunction[IRP_MJ_CREATE] = DispatchCreate;
   driver->MajorFunction[IRP_MJ_CLOSE] = DispatchClose;
   driver->MajorFunction[IRP_MJ_CLEANUP] = DispatchCleanup;

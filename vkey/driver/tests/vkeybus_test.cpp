@@ -31,7 +31,7 @@ using vkey::Bytes;
 
 namespace {
 
-constexpr DWORD kDeadlineMs = 20000;
+constexpr DWORD kDeadlineMs = 60000;
 
 std::string Lower(std::string s) {
   for (char& c : s)
@@ -213,6 +213,8 @@ class VkeyBus : public ::testing::Test {
     });
     EXPECT_EQ(vkey::bus::Resync(), 0u);
     EXPECT_TRUE(AwaitPaths({}).empty());
+    // Back to the prefix's default store for the programs of other tests.
+    RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, vkey::kStoreSettingKey, vkey::kStoreSettingValue);
   }
 
   static std::string Narrow(const std::wstring& w) { return std::string(w.begin(), w.end()); }
