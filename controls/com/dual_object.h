@@ -3,9 +3,11 @@
 // both safety options, the apartment check and the error report of a failed call.
 #pragma once
 
-#include <cguid.h>
 #include <oaidl.h>
 #include <objsafe.h>
+
+// After the OLE headers, whose GUID types it needs.
+#include <cguid.h>
 #include <ole2.h>
 #include <windows.h>
 
