@@ -3,13 +3,14 @@
 // both safety options, the apartment check and the error report of a failed call.
 #pragma once
 
+#include <windows.h>
+
 #include <oaidl.h>
 #include <objsafe.h>
+#include <ole2.h>
 
 // After the OLE headers, whose GUID types it needs.
 #include <cguid.h>
-#include <ole2.h>
-#include <windows.h>
 
 #include <new>
 #include <string>
