@@ -5,12 +5,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
+#include "code_signature.h"
 #include "device.h"
 #include "dialog_driver.h"
-#include "gate.h"
 #include "pinpad_api.h"
 #include "pinpad_texts.h"
 #include "resource.h"
@@ -348,7 +349,7 @@ class VendorSignatures : public ::testing::Test {
 };
 
 TEST_F(VendorSignatures, OnlyUnalteredSignedLibrariesPass) {
-  enum Change { kNone, kFlipByte, kUnsigned, kMissing };
+  enum Change { kNone, kFlipByte, kUnsigned, kUntrustedRoot, kMissing };
   const struct {
     const char* what;
     const wchar_t* file;
@@ -358,6 +359,7 @@ TEST_F(VendorSignatures, OnlyUnalteredSignedLibrariesPass) {
       {"as installed", nullptr, kNone, true},
       {"token library altered", L"Q2Token_koba.dll", kFlipByte, false},
       {"CSP unsigned", L"Q2CSP_KOBA.dll", kUnsigned, false},
+      {"CSP signed under an untrusted root", L"Q2CSP_KOBA.dll", kUntrustedRoot, false},
       {"device extension library missing", L"Q2DevEx01_koba.dll", kMissing, false},
   };
   for (const auto& c : cases) {
@@ -382,14 +384,18 @@ TEST_F(VendorSignatures, OnlyUnalteredSignedLibrariesPass) {
         wchar_t self[MAX_PATH];
         GetModuleFileNameW(nullptr, self, MAX_PATH);
         ASSERT_TRUE(CopyFileW(self, path.c_str(), FALSE));
+      } else if (c.change == kUntrustedRoot) {
+        std::wstring untrusted = UNTRUSTED_CSP;
+        std::replace(untrusted.begin(), untrusted.end(), L'/', L'\\');
+        ASSERT_TRUE(CopyFileW(untrusted.c_str(), path.c_str(), FALSE));
       } else {
         ASSERT_TRUE(DeleteFileW(path.c_str()));
       }
     }
-    EXPECT_EQ(VendorLibrariesSigned(folder_), c.signedOk);
+    EXPECT_EQ(koba::codesign::VendorLibrariesSigned(folder_), c.signedOk);
     Clean();
   }
-  EXPECT_FALSE(VendorLibrariesSigned(L""));
+  EXPECT_FALSE(koba::codesign::VendorLibrariesSigned(L""));
 }
 
 }  // namespace

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "gate.h"
+#include "code_signature.h"
 #include "indicator_logic.h"
 #include "owner_window.h"
 #include "pad_module.h"
@@ -58,7 +58,7 @@ uint32_t KOBA_PINPAD_CALL Pinpad_Indicator(uint32_t /*reserved*/, void* tokenFun
                             ProcessExecutablePath())) {
     param->flags |= kBrowserHostFlags;
   }
-  if (!GateOpen()) {
+  if (!koba::codesign::VendorGateOpen()) {
     return PINPAD_E_FAILED;
   }
   return RunPinOperation(tokenFunction, *param);
@@ -94,7 +94,7 @@ uint32_t KOBA_PINPAD_CALL Pinpad_CreateKeyEx(void* /*context*/, void* callback, 
       (kind != kCreateKindDeviceConfirm && kind != kCreateKindSignDisplay)) {
     return PINPAD_E_FAILED;
   }
-  if (!GateOpen()) {
+  if (!koba::codesign::VendorGateOpen()) {
     return PINPAD_E_FAILED;
   }
   // The device dialogs are not part of this build: the dialog cannot start.

@@ -1,4 +1,4 @@
-#include "gate.h"
+#include "code_signature.h"
 
 #include <windows.h>
 
@@ -6,9 +6,9 @@
 #include <wincrypt.h>
 #include <wintrust.h>
 
-#include "token_library.h"
+#include "settings.h"
 
-namespace VKey {
+namespace koba::codesign {
 namespace {
 
 constexpr const wchar_t* kVendorLibraries[] = {L"Q2Token_koba.dll", L"Q2CSP_KOBA.dll",
@@ -59,8 +59,7 @@ bool FileSignatureTrusted(const std::wstring& path) {
   if (!verification.accepted()) {
     return false;
   }
-  // WinVerifyTrust alone lets some untrusted roots through: the signer's chain must be clean
-  // and pass the Authenticode policy as well.
+  // The signer's chain must be clean and pass the Authenticode policy as well.
   const PCCERT_CHAIN_CONTEXT chain = verification.SignerChain();
   if (chain == nullptr || chain->TrustStatus.dwErrorStatus != CERT_TRUST_NO_ERROR) {
     return false;
@@ -86,17 +85,21 @@ bool VendorLibrariesSigned(const std::wstring& folder) {
   return true;
 }
 
-bool GateOpen() {
+bool DebuggerAttached() {
   if (IsDebuggerPresent()) {
-    return false;
+    return true;
   }
   BOOL remote = FALSE;
-  if (CheckRemoteDebuggerPresent(GetCurrentProcess(), &remote) && remote) {
+  return CheckRemoteDebuggerPresent(GetCurrentProcess(), &remote) && remote;
+}
+
+bool VendorGateOpen() {
+  if (DebuggerAttached()) {
     return false;
   }
-  const std::wstring token = SystemLibraryPath(L"Q2Token_koba.dll");
+  const std::wstring token = settings::SystemLibraryPath(L"Q2Token_koba.dll");
   const size_t slash = token.find_last_of(L'\\');
   return slash != std::wstring::npos && VendorLibrariesSigned(token.substr(0, slash + 1));
 }
 
-}  // namespace VKey
+}  // namespace koba::codesign
