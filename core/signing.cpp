@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "certificates.h"
+#include "path_policy.h"
 #include "queries.h"
 #include "result_codes.h"
 #include "sign_record.h"
@@ -99,10 +100,19 @@ class Pkcs7Buffer {
   uint8_t* data_ = nullptr;
 };
 
-int Sign(TokenCore& core, csp::CspInterface& csp, std::string_view cert_dn,
+// Whether a page may make the core open `path_utf8`: a local file's drive path only.
+bool AcceptedPath(std::string_view path_utf8) {
+  std::u16string wide;
+  return text::Utf8ToUtf16(path_utf8, &wide) && paths::IsAcceptedPagePath(wide);
+}
+
+int Sign(TokenCore& core, csp::CspInterface& csp, SignCaller caller, std::string_view cert_dn,
          std::string_view digest_name, std::string_view xml, std::string_view key_info,
          std::string_view file_path, char** result) {
-  if (cert_dn.empty())
+  if (cert_dn.empty() && caller == SignCaller::kPage)
+    return core.Finish(kBadParameter);
+  // Refused before the key is asked for anything.
+  if (!file_path.empty() && !AcceptedPath(file_path))
     return core.Finish(kBadParameter);
   uint32_t slot;
   DeviceInfo info;
@@ -223,12 +233,21 @@ int GMUsbKeySign(TokenCore& core, csp::CspInterface& csp, std::string_view cert_
   *result = nullptr;
   BindingGuard guard(core);
   try {
-    return Sign(core, csp, cert_dn, digest_name, xml, key_info, file_path, result);
+    return Sign(core, csp, SignCaller::kPage, cert_dn, digest_name, xml, key_info, file_path,
+                result);
   } catch (const std::bad_alloc&) {
     return core.Finish(kNoMemory);
   } catch (const std::length_error&) {
     return core.Finish(kNoMemory);
   }
+}
+
+int SignWithinOperation(TokenCore& core, csp::CspInterface& csp, SignCaller caller,
+                        std::string_view cert_dn, std::string_view digest_name,
+                        std::string_view xml, std::string_view key_info, std::string_view file_path,
+                        char** result) {
+  *result = nullptr;
+  return Sign(core, csp, caller, cert_dn, digest_name, xml, key_info, file_path, result);
 }
 
 void ReleaseResultText(char* text) {

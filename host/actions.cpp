@@ -4,6 +4,7 @@
 #include <string>
 
 #include "diag_log.h"
+#include "file_actions.h"
 #include "queries.h"
 #include "result_codes.h"
 #include "settings.h"
@@ -71,6 +72,7 @@ Action GMUsbKeySignAction(core::TokenCore& core, csp::CspInterface& csp) {
 
 // Rows in the order the pages' actions are compared.
 ActionTable BuildActionTable(core::TokenCore& core, csp::CspInterface& csp) {
+  const FileState files = std::make_shared<core::FileSigningState>();
   ActionTable table;
   table.Add(TextAction("GetMediaID", {}, 60, [&core](const Args&, char* out, size_t cap) {
     return core.GetMediaID(out, cap);
@@ -91,12 +93,18 @@ ActionTable BuildActionTable(core::TokenCore& core, csp::CspInterface& csp) {
                        [&core, &csp](const Args& a, char* out, size_t cap) {
                          return core::GMGetPublicKey(core, csp, a.Str(0), out, cap);
                        }));
+  table.Add(GMUsbKeySignFileAction(core, csp));
   table.Add(TextAction("GMGetPublicKeyC", {{"KeyType"}, {"dnOrID"}, {"Base64SerRand"}}, 12288,
                        [&core, &csp](const Args& a, char* out, size_t cap) {
                          return core::GMGetPublicKeyC(core, csp, a.Str(0), a.Str(1), a.Str(2), out,
                                                       cap);
                        }));
+  table.Add(NSChooseFileAction());
   table.Add(GMUsbKeySignAction(core, csp));
+  table.Add(NSFileToTokenExtAction(core, files));
+  table.Add(NSChooseFileExtAction(core, files));
+  table.Add(GMUsbKeySignFileExtAction(core, csp, files));
+  table.Add(GetSignFileContentAction(files));
   // The page only learns whether the keys were logged out.
   table.Add(CodeAction("ClearSSLState", {},
                        [&core](const Args&) { return core.ClearSSLState() == 0 ? 0 : -1; }));

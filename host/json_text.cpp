@@ -95,26 +95,4 @@ void AppendJsonEscaped(std::string& out, std::string_view text) {
   }
 }
 
-std::string DoubleBackslashes(std::string_view text) {
-  std::string out;
-  out.reserve(text.size() + 8);
-  for (char c : text) {
-    out += c;
-    if (c == '\\')
-      out += '\\';
-  }
-  return out;
-}
-
-std::string UndoubleBackslashes(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (size_t i = 0; i < text.size(); ++i) {
-    out += text[i];
-    if (text[i] == '\\' && i + 1 < text.size() && text[i + 1] == '\\')
-      ++i;
-  }
-  return out;
-}
-
 }  // namespace koba::host

@@ -11,10 +11,4 @@ namespace koba::host {
 // the reply is JSON that the browser accepts whatever the text holds.
 void AppendJsonEscaped(std::string& out, std::string_view text);
 
-// Replaces every backslash by two, left to right ("C:\a" -> "C:\\a").
-std::string DoubleBackslashes(std::string_view text);
-
-// Undoes DoubleBackslashes: every pair of backslashes becomes one; a single backslash stays.
-std::string UndoubleBackslashes(std::string_view text);
-
 }  // namespace koba::host

@@ -51,15 +51,5 @@ TEST(JsonText, EveryByteValueGivesAStringJsonAccepts) {
   EXPECT_EQ(std::string(parsed.GetString(), 128), all.substr(0, 128));
 }
 
-TEST(JsonText, BackslashDoubling) {
-  EXPECT_EQ(DoubleBackslashes("C:\\a\\b.txt"), "C:\\\\a\\\\b.txt");
-  EXPECT_EQ(DoubleBackslashes("\\\\server\\share"), "\\\\\\\\server\\\\share");
-  EXPECT_EQ(DoubleBackslashes("no slashes"), "no slashes");
-  for (const char* path : {"C:\\a\\b.txt", "\\\\srv\\s\\", "plain", "", "\\"}) {
-    EXPECT_EQ(UndoubleBackslashes(DoubleBackslashes(path)), path);
-  }
-  EXPECT_EQ(UndoubleBackslashes("a\\b"), "a\\b");
-}
-
 }  // namespace
 }  // namespace koba::host
