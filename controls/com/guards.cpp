@@ -14,8 +14,7 @@ bool DebuggerPresent() {
 bool VendorLibrariesTrusted() {
   const std::wstring token = settings::SystemLibraryPath(L"Q2Token_koba.dll");
   const size_t slash = token.find_last_of(L'\\');
-  return slash != std::wstring::npos &&
-         codesign::VendorLibrariesSigned(token.substr(0, slash + 1));
+  return slash != std::wstring::npos && codesign::VendorLibrariesSigned(token.substr(0, slash + 1));
 }
 
 }  // namespace koba::com

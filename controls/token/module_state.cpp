@@ -13,6 +13,11 @@ core::TokenCore& Core() {
   return core;
 }
 
+core::FileSigningState& FileState() {
+  static core::FileSigningState state;
+  return state;
+}
+
 bool CoreAccess::Acquire() {
   if (g_core_owner.load() == GetCurrentThreadId())
     return false;

@@ -1,5 +1,6 @@
-// What all token control objects of the process share: the module's TokenCore, made on first
-// use and kept until the module unloads, and the exclusive use of it for one call at a time.
+// What all token control objects of the process share: the module's TokenCore and its
+// file-signing state, made on first use and kept until the module unloads, and the exclusive
+// use of them for one call at a time.
 #pragma once
 
 #include <windows.h>
@@ -7,11 +8,14 @@
 #include <atomic>
 #include <mutex>
 
+#include "file_signing.h"
 #include "token_core.h"
 
 namespace koba::token_control {
 
 core::TokenCore& Core();
+// The chosen files and the last signed file of every object of the module.
+core::FileSigningState& FileState();
 
 // Held for the length of one method call. Objects of other apartments wait for the call in
 // progress to end; a call that arrives on the same thread while one is still running (a page

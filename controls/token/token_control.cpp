@@ -8,8 +8,11 @@
 #include "code_page.h"
 #include "csp.h"
 #include "diag_log.h"
+#include "file_chooser.h"
+#include "file_signing.h"
 #include "guards.h"
 #include "module_state.h"
+#include "path_policy.h"
 #include "queries.h"
 #include "result_codes.h"
 #include "settings.h"
@@ -71,8 +74,13 @@ constexpr size_t kCertDnCapacity = 1024;
 constexpr size_t kShortListCapacity = 100;
 constexpr size_t kLanguageListCapacity = 200;
 constexpr size_t kMediaIdCapacity = 32;
+constexpr size_t kFileRecordCapacity = 10240;
+constexpr size_t kSignedRecordCapacity = 1024;
 // Result capacities in UTF-16 characters (NUL included).
 constexpr size_t kVersionChars = 100;
+constexpr size_t kFileNameChars = 260;
+// The longest signer DN GMUsbKeySignFileExt takes, in bytes.
+constexpr size_t kMaxSignerDnBytes = 63;
 
 constexpr wchar_t kCspInfoFormat[] = L"Korvanet Vexlo CSP KOBA v1.0||%s";
 
@@ -108,6 +116,18 @@ void StoreMediaIdWide(const std::string& serial) {
   const win::UniqueRegKey key(raw);
   RegSetValueExW(key.get(), L"UKeySN", 0, REG_SZ, reinterpret_cast<const BYTE*>(wide.c_str()),
                  static_cast<DWORD>(wide.size() * sizeof(char16_t)));
+}
+
+// A page's path as the file-signing operations take it: GB18030, refused when it cannot be
+// converted or would not fit a file record.
+bool PagePath(BSTR in, std::string* gb18030) {
+  std::string utf8;
+  std::u16string wide;
+  const std::wstring_view view = com::BstrView(in);
+  wide.assign(view.begin(), view.end());
+  return com::BstrToUtf8(in, &utf8) &&
+         paths::DoubleBackslashes(utf8).size() <= core::kMaxRecordPathBytes &&
+         text::Utf16ToGb18030(wide, gb18030);
 }
 
 }  // namespace
@@ -394,12 +414,26 @@ STDMETHODIMP CGMToken_KOBA::GetDriverVersion(BSTR* pszVersion) {
 
 STDMETHODIMP CGMToken_KOBA::GMGetFileName(BSTR* pszFileName) {
   KOBA_BEGIN_CALL(26, pszFileName);
-  return call.Done(core::kNotSupported);
+  std::wstring path;
+  const int code = core::ChooseFile(kFileNameChars, &path);
+  return call.Text(code, code == core::kOk ? com::WideToBstr(path) : nullptr, pszFileName);
 }
 
-STDMETHODIMP CGMToken_KOBA::GMUsbKeySignFile(BSTR, BSTR, BSTR, BSTR, BSTR, BSTR, long* pulRet) {
+// The signature goes to the file szP7FileName names; an empty name means no output file.
+STDMETHODIMP CGMToken_KOBA::GMUsbKeySignFile(BSTR szIssurerDN, BSTR szDigestName, BSTR szXMLInfo,
+                                             BSTR szKeyInfo, BSTR szFileName, BSTR szP7FileName,
+                                             long* pulRet) {
   KOBA_BEGIN_CALL(27, pulRet);
-  return call.Done(core::kNotSupported, pulRet);
+  std::string dn, digest, xml, key_info, path, output;
+  if (!com::BstrToUtf8(szIssurerDN, &dn) || !com::BstrToAnsi(szDigestName, &digest) ||
+      !com::BstrToUtf8(szXMLInfo, &xml) || !com::BstrToUtf8(szKeyInfo, &key_info) ||
+      !com::BstrToUtf8(szFileName, &path) ||
+      (com::BstrView(szP7FileName).size() != 0 && !PagePath(szP7FileName, &output))) {
+    return call.Done(core::kBadParameter, pulRet);
+  }
+  return call.Done(core::GMUsbKeySignFile(Core(), csp::SystemCsp(), dn, digest, xml, key_info, path,
+                                          output.empty() ? nullptr : &output),
+                   pulRet);
 }
 
 STDMETHODIMP CGMToken_KOBA::GMGetPKCS7(BSTR* pszCert) {
@@ -417,22 +451,53 @@ STDMETHODIMP CGMToken_KOBA::GMJudgeAndDelOlderDN() {
 
 STDMETHODIMP CGMToken_KOBA::NSChooseFileExt(BSTR* result) {
   KOBA_BEGIN_CALL(30, result);
-  return call.Done(core::kNotSupported);
+  auto out = std::make_unique<char[]>(kFileRecordCapacity);
+  const int code = core::NSChooseFileExt(Core(), FileState(), out.get(), kFileRecordCapacity);
+  return call.Text(code, code == core::kOk ? com::BytesToBstr(out.get()) : nullptr, result);
 }
 
-STDMETHODIMP CGMToken_KOBA::GMUsbKeySignFileExt(BSTR, BSTR, BSTR, BSTR, BSTR, BSTR* result) {
+STDMETHODIMP CGMToken_KOBA::GMUsbKeySignFileExt(BSTR deSignerDN, BSTR HashName, BSTR xmlMsg,
+                                                BSTR keyMsg, BSTR chooseFileToken, BSTR* result) {
   KOBA_BEGIN_CALL(31, result);
-  return call.Done(core::kNotSupported);
+  std::string dn, digest, xml, key_info, token;
+  if (!com::BstrToUtf8(deSignerDN, &dn) || dn.size() > kMaxSignerDnBytes ||
+      !com::BstrToAnsi(HashName, &digest) || !com::BstrToUtf8(xmlMsg, &xml) ||
+      !com::BstrToUtf8(keyMsg, &key_info) || !com::BstrToAnsi(chooseFileToken, &token)) {
+    return call.Done(core::kBadParameter);
+  }
+  char out[kSignedRecordCapacity] = {};
+  const int code = core::GMUsbKeySignFileExt(Core(), csp::SystemCsp(), FileState(), dn, digest, xml,
+                                             key_info, token, out, sizeof out);
+  return call.Text(code, code == core::kOk ? com::BytesToBstr(out) : nullptr, result);
 }
 
-STDMETHODIMP CGMToken_KOBA::GetSignFileContent(BSTR, long, long, BSTR* result) {
+// "MARK=%d||CONTENT=%s": the piece is sized by the operation, so no length of the page's
+// choosing decides an allocation here.
+STDMETHODIMP CGMToken_KOBA::GetSignFileContent(BSTR signedFileToken, long maxLength,
+                                               long fileOffset, BSTR* result) {
   KOBA_BEGIN_CALL(32, result);
-  return call.Done(core::kNotSupported);
+  std::string token;
+  if (!com::BstrToAnsi(signedFileToken, &token))
+    return call.Done(core::kBadParameter);
+  std::string content;
+  int mark = 0;
+  const int code =
+      core::GetSignFileContent(FileState(), token, maxLength, fileOffset, &content, &mark);
+  if (code != core::kOk)
+    return call.Done(code);
+  const std::string text = "MARK=" + std::to_string(mark) + "||CONTENT=" + content;
+  return call.Text(code, com::AnsiToBstr(text), result);
 }
 
-STDMETHODIMP CGMToken_KOBA::NSFileToTokenExt(BSTR, BSTR* result) {
+STDMETHODIMP CGMToken_KOBA::NSFileToTokenExt(BSTR path, BSTR* result) {
   KOBA_BEGIN_CALL(33, result);
-  return call.Done(core::kNotSupported);
+  std::string page_path;
+  if (!PagePath(path, &page_path))
+    return call.Done(core::kBadParameter);
+  auto out = std::make_unique<char[]>(kFileRecordCapacity);
+  const int code =
+      core::NSFileToTokenExt(Core(), FileState(), page_path, out.get(), kFileRecordCapacity);
+  return call.Text(code, code == core::kOk ? com::BytesToBstr(out.get()) : nullptr, result);
 }
 
 STDMETHODIMP CGMToken_KOBA::ClearSSLState(long* pulRet) {
