@@ -31,4 +31,9 @@ struct LocalFreer {
 template <typename T>
 using UniqueLocal = std::unique_ptr<T, LocalFreer>;
 
+struct ModuleFreer {
+  void operator()(HMODULE m) const { FreeLibrary(m); }
+};
+using UniqueModule = std::unique_ptr<std::remove_pointer_t<HMODULE>, ModuleFreer>;
+
 }  // namespace koba::win

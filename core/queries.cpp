@@ -4,6 +4,7 @@
 #include <string>
 
 #include "cert_store.h"
+#include "containers.h"
 #include "result_codes.h"
 #include "text_encoding.h"
 #include "token_api.h"
@@ -11,18 +12,10 @@
 namespace koba::core {
 namespace {
 
-constexpr uint32_t kKeySpecs[] = {token::kKeySpecExchange, token::kKeySpecSignature};
 constexpr size_t kAdminInfoBytes = token::kAdminInfoSize;
 
 uint32_t Handle(uint32_t slot) {
-  return slot | token::kTokenHandleFlag;
-}
-
-// Device parameter 100303; a failed read leaves it 0 (a user key).
-uint32_t AdminFlag(TokenCore& core, uint32_t slot) {
-  int32_t flag = 0;
-  core.api().ManTokenParam(Handle(slot), token::kParamAdminFlag, &flag);
-  return static_cast<uint32_t>(flag);
+  return DeviceHandle(slot);
 }
 
 // Device parameter 19, 20 bytes of text; false when it cannot be read.
@@ -76,27 +69,6 @@ bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
 uint8_t NibblePair(char high, char low) {
   return static_cast<uint8_t>((static_cast<uint8_t>(high) * 16 + static_cast<uint8_t>(low) - 48) &
                               0xFF);
-}
-
-// Runs `fn(container_name, key)` for every container of the key in `slot` and each key spec
-// (1, then 2) whose key information can be read; returns the enumeration's status.
-template <class Fn>
-uint32_t ForEachContainerKey(csp::CspInterface& csp, uint32_t slot, Fn fn,
-                             uint32_t key_capacity = csp::kKeyInfoPublicKeyCapacity,
-                             uint32_t certificate_capacity = csp::kKeyInfoCertificateCapacity) {
-  const std::string reader = csp::ReaderPath(slot);
-  std::vector<std::string> names;
-  const uint32_t status = csp.EnumContainerNames(reader, &names);
-  for (const std::string& name : names) {
-    for (uint32_t spec : kKeySpecs) {
-      csp::KeyInfo key;
-      if (csp.GetContainerKeyInfo(reader + name, spec, &key, key_capacity, certificate_capacity) ==
-          0) {
-        fn(name, key);
-      }
-    }
-  }
-  return status;
 }
 
 // The start of a query with a text result: the output emptied, then the single key found.

@@ -7,6 +7,7 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "pinpad_api.h"
 #include "token_api.h"
@@ -100,10 +101,15 @@ class TokenCore {
   int ClearSSLState();
 
   const TokenEntryPoints& api() const { return api_; }
+  const LibraryPaths& paths() const { return paths_; }
   int last_result() const { return last_result_; }
   int text_encoding() const { return text_encoding_; }
   void set_text_encoding(int encoding) { text_encoding_ = encoding; }
   uint32_t device_language() const { return device_language_; }
+
+  // The certificates the last GMWritePKCS7 stored: part 2 of 2 in the second, every other
+  // part in the first.
+  std::vector<uint8_t>& kept_certificate(size_t i) { return kept_certificates_[i]; }
 
   // Records the code of the operation that ends with it and returns it.
   int Finish(int code) {
@@ -118,6 +124,7 @@ class TokenCore {
   uint32_t device_language_ = 0;
   HMODULE library_ = nullptr;
   TokenEntryPoints api_ = {};
+  std::vector<uint8_t> kept_certificates_[2];
 };
 
 // Unbinds the core when the operation's scope ends, on every path.

@@ -3,18 +3,24 @@
 #include <memory>
 #include <string>
 
+#include "cert_install.h"
 #include "diag_log.h"
+#include "enrollment.h"
 #include "file_actions.h"
 #include "queries.h"
 #include "result_codes.h"
 #include "settings.h"
 #include "signing.h"
+#include "text_encoding.h"
+#include "ui_settings.h"
 
 namespace koba::host {
 namespace {
 
 // Capacities of the result buffers, terminating NUL included.
 constexpr size_t kVersionCapacity = 64;
+constexpr size_t kListCapacity = 256;
+constexpr size_t kPkcs7ListCapacity = 10240;
 
 Action GetDriverVersionAction() {
   return TextAction("GetDriverVersion", {}, kVersionCapacity,
@@ -68,6 +74,24 @@ Action GMUsbKeySignAction(core::TokenCore& core, csp::CspInterface& csp) {
                 }};
 }
 
+// The page's UTF-8 text as the UTF-16 the PIN pad's warning is stored in.
+Action SetWarningMsgAction() {
+  return CodeAction("SetWarningMsg", {{"warningMsg"}}, [](const Args& args) -> int {
+    std::u16string text;
+    if (!text::Utf8ToUtf16(args.Str(0), &text))
+      return core::kBadParameter;
+    return core::SetWarningMsg(reinterpret_cast<const wchar_t*>(text.c_str()));
+  });
+}
+
+Action GMGetPKCS7Action(core::TokenCore& core, csp::CspInterface& csp) {
+  return TextAction("GMGetPKCS7", {}, kPkcs7ListCapacity,
+                    [&core, &csp](const Args&, char* out, size_t cap) {
+                      size_t length = 0;
+                      return core::GMGetPKCS7(core, csp, out, cap, &length);
+                    });
+}
+
 }  // namespace
 
 // Rows in the order the pages' actions are compared.
@@ -89,16 +113,46 @@ ActionTable BuildActionTable(core::TokenCore& core, csp::CspInterface& csp) {
     return core::GMGetAdminKeyInfo(core, out, cap);
   }));
   table.Add(GetVersionAction());
+  table.Add(
+      CodeAction("CustInitCard", {}, [&core](const Args&) { return core::CustInitCard(core); }));
+  table.Add(
+      TextAction("GetCharsetList", {}, kListCapacity, [&core](const Args&, char* out, size_t cap) {
+        return core::GetCharsetList(core, out, cap);
+      }));
+  table.Add(CodeAction("SetCharset", {{"charset"}},
+                       [&core](const Args& a) { return core::SetCharset(core, a.Str(0)); }));
+  table.Add(
+      TextAction("GetLanguageList", {}, kListCapacity, [&core](const Args&, char* out, size_t cap) {
+        return core::GetLanguageList(core, out, cap);
+      }));
+  table.Add(CodeAction("GMJudgeAndDelOlderDN", {}, [&core, &csp](const Args&) {
+    return core::GMJudgeAndDelOlderDN(core, csp);
+  }));
+  table.Add(CodeAction("SetLanguage", {{"language"}},
+                       [&core](const Args& a) { return core::SetLanguage(core, a.Str(0)); }));
+  table.Add(SetWarningMsgAction());
   table.Add(TextAction("GMGetPublicKey", {{"keyType"}}, 8192,
                        [&core, &csp](const Args& a, char* out, size_t cap) {
                          return core::GMGetPublicKey(core, csp, a.Str(0), out, cap);
                        }));
+  table.Add(TextAction("GMCreatePKCS10", {{"info"}}, core::kPkcs10Capacity,
+                       [&core, &csp](const Args& a, char* out, size_t cap) {
+                         return core::GMCreatePKCS10(core, csp, a.Str(0), out, cap);
+                       }));
+  table.Add(CodeAction("GMWritePKCS7", {{"p7"}}, [&core, &csp](const Args& a) {
+    return core::GMWritePKCS7(core, csp, a.Str(0));
+  }));
+  table.Add(GMGetPKCS7Action(core, csp));
   table.Add(GMUsbKeySignFileAction(core, csp));
   table.Add(TextAction("GMGetPublicKeyC", {{"KeyType"}, {"dnOrID"}, {"Base64SerRand"}}, 12288,
                        [&core, &csp](const Args& a, char* out, size_t cap) {
                          return core::GMGetPublicKeyC(core, csp, a.Str(0), a.Str(1), a.Str(2), out,
                                                       cap);
                        }));
+  table.Add(CodeAction("GMDelTempKey", {{"CertDn"}, {"PublicKeyId"}}, [&core, &csp](const Args& a) {
+    return core::GMDelTempKey(core, csp, a.Str(0), a.Str(1));
+  }));
+  table.Add(CodeAction("ChangePin", {}, [&core](const Args&) { return core::ChangePin(core); }));
   table.Add(NSChooseFileAction());
   table.Add(GMUsbKeySignAction(core, csp));
   table.Add(NSFileToTokenExtAction(core, files));
