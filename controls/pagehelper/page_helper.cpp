@@ -12,6 +12,7 @@
 #include "diag_log.h"
 #include "guards.h"
 #include "key_lists.h"
+#include "language_tables.h"
 #include "result_codes.h"
 #include "settings.h"
 #include "win_handle.h"
@@ -85,6 +86,20 @@ win::UniqueRegKey OpenUserSettings() {
     return nullptr;
   }
   return win::UniqueRegKey(raw);
+}
+
+// The key's names compare ignoring case; the interface-only names exactly.
+std::string_view TableName(std::string_view name) {
+  for (const core::KeyLanguage& l : core::kKeyLanguages) {
+    const std::string_view table(l.name);
+    if (table.size() == name.size() &&
+        CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, table.data(),
+                       static_cast<int>(table.size()), name.data(),
+                       static_cast<int>(name.size())) == CSTR_EQUAL) {
+      return table;
+    }
+  }
+  return name;
 }
 
 std::string ContainerPrefixOf(const DeviceInfo& info) {
@@ -346,24 +361,70 @@ STDMETHODIMP KOBA_PAGE_HELPER_CLASS::ChangePin(long* pulRet) {
   return call.Done(code, pulRet);
 }
 
-STDMETHODIMP KOBA_PAGE_HELPER_CLASS::GetCharsetList(BSTR* pszList) {
-  KOBA_BEGIN_CALL(13, pszList);
-  return call.Done(core::kNotSupported);
+int KOBA_PAGE_HELPER_CLASS::ReadListParameter(uint32_t id, std::string (*list)(uint32_t),
+                                              std::string* text) {
+  uint32_t slot;
+  DeviceInfo info;
+  const int found = binding_.FindKey(&slot, &info);
+  if (found != core::kOk)
+    return found;
+  uint32_t value = 0;
+  if (binding_.ManTokenParam(slot, id, &value) != 0)
+    return core::kReadError;
+  *text = list(value);
+  return core::kOk;
 }
 
-STDMETHODIMP KOBA_PAGE_HELPER_CLASS::SetCharset(BSTR, long* pszRet) {
+STDMETHODIMP KOBA_PAGE_HELPER_CLASS::GetCharsetList(BSTR* pszList) {
+  KOBA_BEGIN_CALL(13, pszList);
+  std::string text;
+  const int code = ReadListParameter(token::kParamCharsetFlags, &core::CharsetList, &text);
+  return call.Text(code, code == core::kOk ? com::AnsiToBstr(text) : nullptr, pszList);
+}
+
+STDMETHODIMP KOBA_PAGE_HELPER_CLASS::SetCharset(BSTR szSet, long* pszRet) {
   KOBA_BEGIN_CALL(14, pszRet);
-  return call.Done(core::kNotSupported, pszRet);
+  uint32_t slot;
+  DeviceInfo info;
+  const int found = call.FindKey(&slot, &info);
+  if (found != core::kOk)
+    return call.Done(found, pszRet);
+  std::string name;
+  uint8_t value = 0;
+  if (!com::BstrToAnsi(szSet, &name) || !core::CharsetValue(name, &value))
+    return call.Done(core::kBadParameter, pszRet);
+  if (binding_.ManTokenParam(slot, token::kParamCharsetWrite, &value) != 0)
+    return call.Done(core::kReadError, pszRet);
+  return call.Done(core::kOk, pszRet);
 }
 
 STDMETHODIMP KOBA_PAGE_HELPER_CLASS::GetLanguageList(BSTR* pszList) {
   KOBA_BEGIN_CALL(15, pszList);
-  return call.Done(core::kNotSupported);
+  std::string text;
+  const int code = ReadListParameter(token::kParamLanguageMask, &core::LanguageList, &text);
+  return call.Text(code, code == core::kOk ? com::AnsiToBstr(text) : nullptr, pszList);
 }
 
-STDMETHODIMP KOBA_PAGE_HELPER_CLASS::SetLanguage(BSTR, long* pulRet) {
+STDMETHODIMP KOBA_PAGE_HELPER_CLASS::SetLanguage(BSTR szLang, long* pulRet) {
   KOBA_BEGIN_CALL(16, pulRet);
-  return call.Done(core::kNotSupported, pulRet);
+  uint32_t slot;
+  DeviceInfo info;
+  const int found = call.FindKey(&slot, &info);
+  if (found != core::kOk)
+    return call.Done(found, pulRet);
+  uint32_t mask = 0;
+  if (binding_.ManTokenParam(slot, token::kParamLanguageMask, &mask) == 0)
+    settings::WriteRegDword(HKEY_CURRENT_USER, settings::kSettingsKey, L"UISupport", mask);
+  std::string name;
+  core::LanguageChoice choice;
+  if (!com::BstrToAnsi(szLang, &name) || !core::ChooseLanguage(TableName(name), &choice))
+    return call.Done(core::kBadParameter, pulRet);
+  if (choice.write_ui_lang)
+    settings::WriteRegDword(HKEY_CURRENT_USER, settings::kSettingsKey, L"UILang", choice.ui_lang);
+  uint16_t index = choice.index;
+  if (binding_.ManTokenParam(slot, token::kParamLanguage, &index) != 0)
+    return call.Done(core::kReadError, pulRet);
+  return call.Done(core::kOk, pulRet);
 }
 
 // The text up to its first NUL, stored with its terminating NUL.

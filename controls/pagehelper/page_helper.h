@@ -38,8 +38,12 @@ class KOBA_PAGE_HELPER_CLASS final : public com::DualObject<HelperInterface> {
  private:
   class Call;
 
-  // Reads a key list parameter (13 or 14) of the key found by `call`.
+  // Reads a key list parameter (13 or 14) of the found key into its text.
   int ReadKeyList(uint32_t slot, uint32_t id, std::string* text, bool rsa);
+
+  // Finds the key and reads a 32-bit device parameter (charset flags, language mask) into the
+  // list text `list` makes of it.
+  int ReadListParameter(uint32_t id, std::string (*list)(uint32_t), std::string* text);
 
   int32_t last_error_ = 0;
   PageBinding binding_;

@@ -5,9 +5,11 @@
 #include <string>
 
 #include "bstr_text.h"
+#include "cert_install.h"
 #include "code_page.h"
 #include "csp.h"
 #include "diag_log.h"
+#include "enrollment.h"
 #include "file_chooser.h"
 #include "file_signing.h"
 #include "guards.h"
@@ -18,6 +20,7 @@
 #include "settings.h"
 #include "signing.h"
 #include "text_encoding.h"
+#include "ui_settings.h"
 
 namespace koba::token_control {
 namespace {
@@ -172,7 +175,9 @@ class CGMToken_KOBA::Call {
       *code_result = code;
     if (code == core::kOk)
       return S_OK;
-    return self_.Fail(static_cast<HRESULT>(code), core::MessageFor(code));
+    // A positive code (a registry status) would read as success: it fails as that error.
+    const HRESULT hr = code < 0 ? static_cast<HRESULT>(code) : HRESULT_FROM_WIN32(code);
+    return self_.Fail(hr, core::MessageFor(code));
   }
   // Ends the call with a text result (taken over); a null text on success is memory lost.
   HRESULT Text(int code, BSTR text, BSTR* out) {
@@ -192,9 +197,8 @@ class CGMToken_KOBA::Call {
   }
 
  private:
-  // A guard's refusal leaves the key untouched; its own text, not the table's.
+  // A guard's refusal leaves the key and LastError untouched; its own text, not the table's.
   HRESULT Refuse(int code) {
-    self_.last_error_ = code;
     return self_.Fail(static_cast<HRESULT>(code), core::ControlMessageFor(code));
   }
 
@@ -277,17 +281,19 @@ STDMETHODIMP CGMToken_KOBA::RegisterCert(long* pulRet) {
 
 STDMETHODIMP CGMToken_KOBA::CustInitCard(long* pulRet) {
   KOBA_BEGIN_CALL(9, pulRet);
-  return call.Done(core::kNotSupported, pulRet);
+  return call.Done(core::CustInitCard(Core()), pulRet);
 }
 
 STDMETHODIMP CGMToken_KOBA::ChangePin(long* pulRet) {
   KOBA_BEGIN_CALL(10, pulRet);
-  return call.Done(core::kNotSupported, pulRet);
+  return call.Done(core::ChangePin(Core()), pulRet);
 }
 
 STDMETHODIMP CGMToken_KOBA::GetCharsetList(BSTR* pszList) {
   KOBA_BEGIN_CALL(11, pszList);
-  return call.Done(core::kNotSupported);
+  char out[kShortListCapacity] = {};
+  const int code = core::GetCharsetList(Core(), out, sizeof out);
+  return call.Text(code, code == core::kOk ? com::BytesToBstr(out) : nullptr, pszList);
 }
 
 STDMETHODIMP CGMToken_KOBA::SetCharset(BSTR szSet, long* pszRet) {
@@ -295,12 +301,14 @@ STDMETHODIMP CGMToken_KOBA::SetCharset(BSTR szSet, long* pszRet) {
   std::string name;
   if (!com::BstrToAnsi(szSet, &name))
     return call.Done(core::kBadParameter, pszRet);
-  return call.Done(core::kNotSupported, pszRet);
+  return call.Done(core::SetCharset(Core(), name), pszRet);
 }
 
 STDMETHODIMP CGMToken_KOBA::GetLanguageList(BSTR* pszList) {
   KOBA_BEGIN_CALL(13, pszList);
-  return call.Done(core::kNotSupported);
+  char out[kLanguageListCapacity] = {};
+  const int code = core::GetLanguageList(Core(), out, sizeof out);
+  return call.Text(code, code == core::kOk ? com::BytesToBstr(out) : nullptr, pszList);
 }
 
 STDMETHODIMP CGMToken_KOBA::SetLanguage(BSTR szLang, long* pulRet) {
@@ -308,15 +316,14 @@ STDMETHODIMP CGMToken_KOBA::SetLanguage(BSTR szLang, long* pulRet) {
   std::string name;
   if (!com::BstrToAnsi(szLang, &name))
     return call.Done(core::kBadParameter, pulRet);
-  return call.Done(core::kNotSupported, pulRet);
+  return call.Done(core::SetLanguage(Core(), name), pulRet);
 }
 
 STDMETHODIMP CGMToken_KOBA::SetWarningMsg(BSTR szMsg, long* pulRet) {
   KOBA_BEGIN_CALL(15, pulRet);
-  std::wstring text;
-  if (!com::BstrToWide(szMsg, &text))
-    return call.Done(core::kBadParameter, pulRet);
-  return call.Done(core::kNotSupported, pulRet);
+  // The text up to its first NUL, as UTF-16.
+  const std::wstring text(com::BstrView(szMsg));
+  return call.Done(core::SetWarningMsg(text.c_str()), pulRet);
 }
 
 STDMETHODIMP CGMToken_KOBA::UnRegisterCert(long* pulRet) {
@@ -329,7 +336,10 @@ STDMETHODIMP CGMToken_KOBA::GMCreatePKCS10(BSTR szInfo, BSTR* pszP10) {
   std::string info;
   if (!com::BstrToUtf8(szInfo, &info))
     return call.Done(core::kBadParameter);
-  return call.Done(core::kNotSupported);
+  auto out = std::make_unique<char[]>(core::kPkcs10Capacity);
+  const int code =
+      core::GMCreatePKCS10(Core(), csp::SystemCsp(), info, out.get(), core::kPkcs10Capacity);
+  return call.Text(code, code == core::kOk ? com::BytesToBstr(out.get()) : nullptr, pszP10);
 }
 
 STDMETHODIMP CGMToken_KOBA::GMWritePKCS7(BSTR pszP7, long* pulRet) {
@@ -337,7 +347,7 @@ STDMETHODIMP CGMToken_KOBA::GMWritePKCS7(BSTR pszP7, long* pulRet) {
   std::string p7;
   if (!com::BstrToAnsi(pszP7, &p7))
     return call.Done(core::kBadParameter, pulRet);
-  return call.Done(core::kNotSupported, pulRet);
+  return call.Done(core::GMWritePKCS7(Core(), csp::SystemCsp(), p7), pulRet);
 }
 
 STDMETHODIMP CGMToken_KOBA::GMGetAdminKeyInfo(BSTR* pszMsg) {
@@ -402,7 +412,7 @@ STDMETHODIMP CGMToken_KOBA::GMDelTempKey(BSTR szDN, BSTR szPubKeyID, long* pulRe
   std::string dn, id;
   if (!com::BstrToUtf8(szDN, &dn) || !com::BstrToAnsi(szPubKeyID, &id))
     return call.Done(core::kBadParameter, pulRet);
-  return call.Done(core::kNotSupported, pulRet);
+  return call.Done(core::GMDelTempKey(Core(), csp::SystemCsp(), dn, id), pulRet);
 }
 
 STDMETHODIMP CGMToken_KOBA::GetDriverVersion(BSTR* pszVersion) {
@@ -438,15 +448,24 @@ STDMETHODIMP CGMToken_KOBA::GMUsbKeySignFile(BSTR szIssurerDN, BSTR szDigestName
 
 STDMETHODIMP CGMToken_KOBA::GMGetPKCS7(BSTR* pszCert) {
   KOBA_BEGIN_CALL(28, pszCert);
-  return call.Done(core::kNotSupported);
+  size_t length = 0;
+  int code = core::GMGetPKCS7(Core(), csp::SystemCsp(), nullptr, 0, &length);
+  if (code != core::kOk || length == 0)
+    return call.Done(code != core::kOk ? code : core::kCertNotFound);
+  // The size the operation reports counts raw certificate bytes; their Base64 texts, the
+  // separators and the serial in front are longer, so the buffer is sized for those.
+  const size_t capacity = 2 * length + 1024;
+  auto out = std::make_unique<char[]>(capacity);
+  code = core::GMGetPKCS7(Core(), csp::SystemCsp(), out.get(), capacity, &length);
+  return call.Text(code, code == core::kOk ? com::BytesToBstr(out.get()) : nullptr, pszCert);
 }
 
 STDMETHODIMP CGMToken_KOBA::GMJudgeAndDelOlderDN() {
-  // No result value: the page reads LastError.
   Call call(*this, 29, this);
   if (!call.admitted())
     return call.refusal();
-  return call.Done(core::kNotSupported);
+  // No result value: the page reads LastError.
+  return call.Done(core::GMJudgeAndDelOlderDN(Core(), csp::SystemCsp()));
 }
 
 STDMETHODIMP CGMToken_KOBA::NSChooseFileExt(BSTR* result) {
