@@ -1,9 +1,11 @@
-"""contains.py FILE PART: exits 0 when FILE holds the bytes of PART (a resource embedded as it
-was built), 1 otherwise."""
+"""contains.py FILE PART [TEXT...]: exits 0 when FILE holds the bytes of the file PART (a
+resource embedded as it was built) and every TEXT as UTF-16 (the strings its registration
+writes), 1 otherwise."""
 import sys
 
 with open(sys.argv[1], "rb") as f, open(sys.argv[2], "rb") as g:
     whole, part = f.read(), g.read()
-ok = len(part) > 0 and part in whole
-print("%s %s %s" % (sys.argv[1], "holds" if ok else "lacks", sys.argv[2]))
-sys.exit(0 if ok else 1)
+missing = [] if part and part in whole else [sys.argv[2]]
+missing += [t for t in sys.argv[3:] if t.encode("utf-16-le") not in whole]
+print("%s: %s" % (sys.argv[1], "missing %s" % missing if missing else "holds everything"))
+sys.exit(1 if missing else 0)
