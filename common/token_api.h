@@ -50,7 +50,7 @@ enum ParamId : uint32_t {
   kParamPublicKeyRequest = 11,       // write/read: 2048-byte request block (GMGetPublicKeyC)
   kParamAdminKeyList = 12,           // read: key list, up to kKeyListCapacity bytes
   kParamUserKeyList = 13,            // read: key list, up to kKeyListCapacity bytes
-  kParamRsaKeyList = 14,             // read: RSA public keys (PKCS#1 DER), same layout
+  kParamRsaKeyList = 14,             // read: the RSA keys' moduli, same layout
   kParamAdminInfo = 19,              // read: 20 bytes of text
   kParamLanguage = 21,               // write: uint16 language index
   kParamCharsetWrite = 22,           // write: 1 byte, 0 GBK, 1 UTF-8

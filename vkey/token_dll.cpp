@@ -152,7 +152,7 @@ uint32_t ManParam(Key& key, uint32_t id, void* data, bool& dirty) {
       std::vector<Bytes> list;
       for (const KeyPair& p : key.pairs)
         if (p.algorithm == tk::kKeyAlgRsa)
-          list.push_back(RsaPublicKeyDer(p.public_key));
+          list.push_back(p.public_key);
       return WriteKeyList(list, data);
     }
     case tk::kParamAdminInfo: {
