@@ -1,7 +1,8 @@
 """Installs the system into a Wine prefix the way the installer does: the libraries the
 programs load from the system folder, the install folder with its programs, language files
-(langs\\) and pictures (res\\), the machine settings that name the install folder, and the
-host's registration with Chrome and Edge (its manifest beside it, named under HKCU).
+(langs\\), pictures (res\\) and the CA certificates the tray monitor installs (certs\\), the
+machine settings that name the install folder, and the host's registration with Chrome and
+Edge (its manifest beside it, named under HKCU).
 
     python3 tools/pylib/install.py BUILD_DIR     # into $WINEPREFIX
 
@@ -28,6 +29,7 @@ SYSTEM_LIBRARIES = [
 ]
 PROGRAMS = [
     ("host", "koba.chrome.KVN.NativeHost.exe"),
+    ("traymon", "Q2Svr_KOBA.exe"),
 ]
 
 
@@ -58,6 +60,7 @@ def install(build_dir, prefix=None):
     for folder, name in PROGRAMS:
         shutil.copy2(os.path.join(build_dir, folder, name), target)
     for sub, files in (("langs", glob.glob(os.path.join(build_dir, "langs", "*.ini"))),
+                       ("certs", glob.glob(os.path.join(build_dir, "traymon", "certs", "*.cer"))),
                        ("res", [p for p in glob.glob(os.path.join(build_dir, "pinpad", "res", "*"))
                                 if not p.endswith(".ico")])):
         os.makedirs(os.path.join(target, sub), exist_ok=True)
