@@ -13,6 +13,7 @@ shopt -s nullglob
 win=("$root"/build/win64/bench/*_bench.exe)
 "$root/tools/with-wine.sh" bash -c '
   root=$1; out=$2; shift 2
+  "$root/tools/install-vkey.sh" "$root/build/win64" >/dev/null
   for b in "$@"; do "$root/tools/wine-run" "$b" | tee "$out/$(basename "$b" .exe).txt"; done
   python3 "$root/bench/host_roundtrip.py" "$root/build/win64/host/koba.chrome.KVN.NativeHost.exe" \
     "$root/build/win64/bench/echo_host.exe" | tee "$out/host_roundtrip.txt"

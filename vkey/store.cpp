@@ -1,5 +1,7 @@
 #include "store.h"
 
+#include "common/win_handle.h"
+
 #include <windows.h>
 
 #include <rapidjson/document.h>
@@ -394,12 +396,30 @@ std::vector<uint32_t> Store::PresentSlots() const {
   return slots;
 }
 
+namespace {
+
+bool ReadStoreSetting(wchar_t* buf, DWORD* bytes) {
+  HKEY raw = nullptr;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kStoreSettingKey, 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY,
+                    &raw) != ERROR_SUCCESS)
+    return false;
+  koba::win::UniqueRegKey key(raw);
+  return RegGetValueW(key.get(), nullptr, kStoreSettingValue, RRF_RT_REG_SZ, nullptr, buf, bytes) ==
+             ERROR_SUCCESS &&
+         buf[0];
+}
+
+}  // namespace
+
 std::wstring StoreFolder() {
   wchar_t buf[MAX_PATH * 2];
   std::wstring folder;
   DWORD n = GetEnvironmentVariableW(L"KOBA_VKEY_STORE", buf, MAX_PATH * 2);
+  DWORD bytes = sizeof buf;
   if (n > 0 && n < MAX_PATH * 2) {
     folder.assign(buf, n);
+  } else if (ReadStoreSetting(buf, &bytes)) {
+    folder = buf;
   } else {
     n = GetEnvironmentVariableW(L"ProgramData", buf, MAX_PATH * 2);
     folder = (n > 0 && n < MAX_PATH * 2) ? std::wstring(buf, n) : std::wstring(L"C:\\ProgramData");

@@ -3,9 +3,12 @@
 // (host, tray monitor, service, management tool, the vkey tool) reads and rewrites under an
 // exclusive file lock.
 //
-// Location: the folder named by the environment variable KOBA_VKEY_STORE; without it
+// Location: the folder named by the environment variable KOBA_VKEY_STORE; without it the
+// machine setting "StoreFolder" under HKLM\Software\KobaVirtualKey (`vkey use-store`), which
+// the virtual key bus driver follows too (it cannot see a test's environment); without both
 // "%ProgramData%\KobaVirtualKey" (inside a Wine prefix: drive_c/ProgramData/KobaVirtualKey).
-// Tests give each run its own folder through the variable.
+// Tests give each run its own folder through the variable, and through the setting when they
+// use the bus driver.
 #pragma once
 
 #include <cstdint>
@@ -111,6 +114,10 @@ struct Store {
   Key* ByDeviceId(const std::string& id16);
   std::vector<uint32_t> PresentSlots() const;
 };
+
+// The machine setting that names the store folder (see above).
+constexpr wchar_t kStoreSettingKey[] = L"Software\\KobaVirtualKey";
+constexpr wchar_t kStoreSettingValue[] = L"StoreFolder";
 
 // The store folder (see above), created when missing.
 std::wstring StoreFolder();

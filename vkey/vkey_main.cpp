@@ -12,13 +12,17 @@
 #include <string>
 #include <vector>
 
+#include "bus_client.h"
 #include "common/token_api.h"
+#include "common/win_handle.h"
 #include "crypto.h"
 #include "device.h"
+#include "scsi.h"
 #include "store.h"
 
 using namespace vkey;
 namespace tk = koba::token;
+namespace bus = vkey::bus;
 
 namespace {
 
@@ -26,7 +30,11 @@ const char kUsage[] =
     "usage: vkey COMMAND ...\n"
     "  create SERIAL [--admin]            new key (inserted); prints its slot\n"
     "  list                               slot, serial, present, kind, label, containers\n"
-    "  insert SERIAL | remove SERIAL      plug the key in or pull it out\n"
+    "  insert SERIAL | remove SERIAL      plug the key in or pull it out (also as a device of\n"
+    "                                     the bus driver, when it is installed)\n"
+    "  devices                            the keys plugged into the bus driver: serial, model\n"
+    "  use-store FOLDER                   make FOLDER the machine's store (the setting the bus\n"
+    "                                     driver follows) and re-plug the bus from it\n"
     "  delete SERIAL                      delete the key and everything on it\n"
     "  show SERIAL                        the key's record as JSON (private keys left out)\n"
     "  set SERIAL FIELD VALUE             pin, tries, tries-left, label, model, language,\n"
@@ -116,12 +124,6 @@ bool Flag(std::vector<std::string>& args, const std::string& name) {
   return false;
 }
 
-std::string Trim(std::string s) {
-  while (!s.empty() && s.back() == ' ')
-    s.pop_back();
-  return s;
-}
-
 // Runs `work` on the key named by its serial (trailing spaces ignored); `work` returns an
 // error text or "" and sets `dirty`.
 int OnKey(const std::string& serial,
@@ -130,7 +132,7 @@ int OnKey(const std::string& serial,
   const bool ok = Transact(
       [&](Store& store) {
         for (Key& k : store.keys) {
-          if (Trim(k.serial) != serial)
+          if (TrimmedSerial(k.serial) != serial)
             continue;
           bool dirty = false;
           failure = work(store, k, dirty);
@@ -326,6 +328,43 @@ int TrustRoot(const std::string& path) {
   return 0;
 }
 
+// Follows a store change on the bus driver's devices. Without the driver there is nothing to
+// follow: the store alone is what the libraries see.
+int PlugIntoBus(const std::string& serial, bool insert) {
+  uint32_t error = insert ? bus::Plug(serial) : bus::Unplug(serial);
+  if (error == bus::kBusNotInstalled || (!insert && error == ERROR_FILE_NOT_FOUND))
+    error = 0;
+  if (error)
+    std::fprintf(stderr, "vkey: %s\n", bus::Explain(error).c_str());
+  return error ? 1 : 0;
+}
+
+// Writes the machine's store setting and has the bus driver, when installed, plug in the
+// store's present keys.
+int UseStore(const std::string& folder) {
+  const std::wstring wide(folder.begin(), folder.end());
+  HKEY raw = nullptr;
+  if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kStoreSettingKey, 0, nullptr, 0,
+                      KEY_SET_VALUE | KEY_WOW64_64KEY, nullptr, &raw, nullptr) != ERROR_SUCCESS) {
+    std::fprintf(stderr, "vkey: cannot write the store setting\n");
+    return 1;
+  }
+  koba::win::UniqueRegKey key(raw);
+  if (RegSetValueExW(key.get(), kStoreSettingValue, 0, REG_SZ,
+                     reinterpret_cast<const BYTE*>(wide.c_str()),
+                     static_cast<DWORD>((wide.size() + 1) * sizeof(wchar_t))) != ERROR_SUCCESS) {
+    std::fprintf(stderr, "vkey: cannot write the store setting\n");
+    return 1;
+  }
+  CreateDirectoryW(wide.c_str(), nullptr);
+  const uint32_t error = bus::Resync();
+  if (error && error != bus::kBusNotInstalled) {
+    std::fprintf(stderr, "vkey: %s\n", bus::Explain(error).c_str());
+    return 1;
+  }
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -335,12 +374,22 @@ int main(int argc, char** argv) {
   const std::string cmd = args[0];
   args.erase(args.begin());
 
+  if (cmd == "devices") {
+    std::vector<VKEYBUS_KEY> keys;
+    if (const uint32_t error = bus::List(&keys)) {
+      std::fprintf(stderr, "vkey: %s\n", bus::Explain(error).c_str());
+      return 1;
+    }
+    for (const VKEYBUS_KEY& k : keys)
+      std::printf("%s %s\n", k.serial, k.model);
+    return 0;
+  }
   if (cmd == "list") {
     std::string err;
     const bool ok = Transact(
         [&](Store& store) {
           for (const Key& k : store.keys)
-            std::printf("%u %s %s %s %s %zu\n", k.slot, Trim(k.serial).c_str(),
+            std::printf("%u %s %s %s %s %zu\n", k.slot, TrimmedSerial(k.serial).c_str(),
                         k.present ? "present" : "removed", k.admin ? "admin" : "user",
                         k.label.c_str(), k.containers.size());
           return false;
@@ -360,7 +409,7 @@ int main(int argc, char** argv) {
     const bool ok = Transact(
         [&](Store& store) {
           for (const Key& k : store.keys)
-            if (Trim(k.serial) == args[0]) {
+            if (TrimmedSerial(k.serial) == args[0]) {
               failure = "a key with serial " + args[0] + " exists";
               return false;
             }
@@ -382,7 +431,7 @@ int main(int argc, char** argv) {
   const std::string serial = args[0];
 
   if (cmd == "insert" || cmd == "remove") {
-    return OnKey(serial, [&](Store& store, Key& k, bool& dirty) {
+    const int status = OnKey(serial, [&](Store& store, Key& k, bool& dirty) {
       if (cmd == "insert")
         InsertKey(store, k);
       else
@@ -390,9 +439,12 @@ int main(int argc, char** argv) {
       dirty = true;
       return std::string();
     });
+    return status ? status : PlugIntoBus(serial, cmd == "insert");
   }
+  if (cmd == "use-store")
+    return args.size() == 1 ? UseStore(args[0]) : Usage();
   if (cmd == "delete") {
-    return OnKey(serial, [&](Store& store, Key& k, bool& dirty) {
+    const int status = OnKey(serial, [&](Store& store, Key& k, bool& dirty) {
       RemoveKey(store, k);
       const uint32_t slot = k.slot;
       store.keys.erase(std::remove_if(store.keys.begin(), store.keys.end(),
@@ -401,6 +453,7 @@ int main(int argc, char** argv) {
       dirty = true;
       return std::string();
     });
+    return status ? status : PlugIntoBus(serial, false);
   }
   if (cmd == "show" || cmd == "display") {
     return OnKey(serial, [&](Store&, Key& k, bool&) {

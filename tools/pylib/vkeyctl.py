@@ -27,6 +27,11 @@ class Store:
         os.makedirs(self.folder, exist_ok=True)
         self.env = dict(os.environ, KOBA_VKEY_STORE=winpath(self.folder), KOBA_VKEY_POLL_MS="20")
 
+    def use_for_devices(self):
+        """Makes this store the prefix's machine store, which the virtual key bus driver (when
+        installed by install-vkey.sh) follows: its present keys show as USB devices."""
+        self.run("use-store", winpath(self.folder))
+
     def run(self, *args, check=True):
         """Runs vkey.exe with args; returns stdout text."""
         p = self.program(self.vkey, *args)
