@@ -119,6 +119,15 @@ LRESULT CALLBACK ListenProc(HWND w, UINT m, WPARAM wp, LPARAM lp) {
     std::fflush(g_out);
     return 0;
   }
+  if (m == WM_DEVICECHANGE && lp != 0 &&
+      (wp == DBT_DEVICEARRIVAL || wp == DBT_DEVICEREMOVECOMPLETE)) {
+    const auto* d = reinterpret_cast<const DEV_BROADCAST_DEVICEINTERFACE_W*>(lp);
+    if (d->dbcc_devicetype == DBT_DEVTYP_DEVICEINTERFACE)
+      std::fprintf(g_out, "# device %llx %s\n", static_cast<unsigned long long>(wp),
+                   Utf8(d->dbcc_name).c_str());
+    std::fflush(g_out);
+    return TRUE;
+  }
   return DefWindowProcW(w, m, wp, lp);
 }
 
@@ -137,6 +146,12 @@ int Listen(const wchar_t* file, int seconds) {
                          wc.hInstance, nullptr);
   if (w == nullptr)
     return 2;
+  DEV_BROADCAST_DEVICEINTERFACE_W filter{};
+  filter.dbcc_size = sizeof filter;
+  filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
+  filter.dbcc_classguid = {
+      0x53F56308, 0xB6BF, 0x11D0, {0x94, 0xF2, 0x00, 0xA0, 0xC9, 0x1E, 0xFB, 0x8B}};
+  RegisterDeviceNotificationW(w, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
   std::fprintf(g_out, "ready\n");
   std::fflush(g_out);
   SetTimer(w, 1, static_cast<UINT>(seconds) * 1000, nullptr);
