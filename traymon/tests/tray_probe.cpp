@@ -208,9 +208,7 @@ int Value(const wchar_t* name) {
 BOOL CALLBACK FindBalloon(HWND w, LPARAM found) {
   wchar_t cls[64] = {};
   GetClassNameW(w, cls, 64);
-  wchar_t text[256] = {};
-  GetWindowTextW(w, text, 256);
-  if (lstrcmpiW(cls, L"tooltips_class32") == 0 && IsWindowVisible(w) && text[0] != 0) {
+  if (lstrcmpiW(cls, L"tooltips_class32") == 0 && IsWindowVisible(w)) {
     *reinterpret_cast<bool*>(found) = true;
     return FALSE;
   }
