@@ -359,8 +359,10 @@ class TrayMonitorDevices(TrayMonitor):
         self.vkey("insert", "TDEVB001")
         try:
             wait_for(lambda: self.store_entries() == both, "the arrival")
-        finally:
+        except AssertionError:
+            # What the listener saw of the device notifications, and what the monitor logged.
             print(open(self.listener_file).read(), self.usage_events(), file=sys.stderr)
+            raise
         wait_for(lambda: len(self.broadcasts()) == 2, "the arrival broadcast")
         self.assertEqual(self.broadcasts()[1], (ARRIVAL, 0x219))
         self.assertEqual(self.value("TDEVB001"), str(ARRIVAL))
