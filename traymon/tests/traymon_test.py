@@ -7,7 +7,6 @@ them; session and power messages too (Wine sends neither).
     traymon_test.py BUILD_DIR VKEY_EXE PROBE_EXE      (inside tools/with-wine.sh, installed)
 """
 import base64
-import glob
 import json
 import os
 import shutil
@@ -341,9 +340,6 @@ class TrayMonitor(unittest.TestCase):
 class TrayMonitorDevices(TrayMonitor):
     """Keys plugged in and pulled out through the virtual key bus: the notifications are the
     system's own."""
-
-    def test_command_words(self):
-        pass  # run once, by TrayMonitor
 
     def test_real_arrival_removal_and_rounds(self):
         self.make_key("TDEVA001", containers=("c1",))
