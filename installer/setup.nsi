@@ -138,7 +138,12 @@ SectionEnd
 Section "Certificate monitor" SecTrayMonitor
   SetOutPath "$INSTDIR"
   File "${BUILD_DIR}/traymon/Q2Svr_KOBA.exe"
-  ExecWait '"$INSTDIR\Q2Svr_KOBA.exe" installRoot'
+  SetOutPath "$INSTDIR\certs"
+  File "${BUILD_DIR}/traymon/certs/*.cer"
+  SetOutPath "$INSTDIR"
+  ; "kill" ends a monitor left by an earlier installation and makes this run exit after the
+  ; certificates; Windows starts the monitor at the next logon through the service's Run value.
+  ExecWait '"$INSTDIR\Q2Svr_KOBA.exe" kill installRoot'
 SectionEnd
 !endif
 
@@ -203,6 +208,7 @@ Section "Uninstall"
   Delete "$INSTDIR\${HOST_NAME}.json"
   RMDir /r "$INSTDIR\langs"
   RMDir /r "$INSTDIR\res"
+  RMDir /r "$INSTDIR\certs"
   Delete "$INSTDIR\uninstall.exe"
   RMDir "$INSTDIR"
 

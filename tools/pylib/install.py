@@ -16,6 +16,7 @@ import tempfile
 INSTALL_DIR = ("Program Files", "KOBA")
 HOST_NAME = "com.google.chrome.koba.kvn"
 HOST_EXE = "koba.chrome.KVN.NativeHost.exe"
+SERVICE_EXE = "VexloSerB.exe"
 
 TOOLS = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 WINE_RUN = os.path.join(TOOLS, "wine-run")
@@ -42,6 +43,11 @@ def install(build_dir, prefix=None):
     target = install_dir(prefix)
     if not os.path.isfile(os.path.join(target, HOST_EXE)):
         raise RuntimeError("setup.exe /S did not install %s" % HOST_EXE)
+    # The device service's tests install, start and remove the service themselves; a copy the
+    # installer left running would hold the monitor's machine-wide mutex for the whole run.
+    service = os.path.join(target, SERVICE_EXE)
+    if os.path.isfile(service):
+        wine("C:\\" + "\\".join(INSTALL_DIR + (SERVICE_EXE,)), "-k", "-u", env=env)
     return target
 
 
