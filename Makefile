@@ -1,6 +1,7 @@
 # The two commands: `make demo` and `make test`. Both install what they need first.
 SHELL := /bin/bash
-PRESETS := native win32 win64
+# win64 before win32: the shipped 32-bit installer also carries the win64 build's 64-bit servers.
+PRESETS := native win64 win32
 CTEST_JOBS ?= 2
 
 .PHONY: all setup build test test-native test-win32 test-win64 demo bench screenshots format clean
