@@ -181,6 +181,8 @@ Section "Uninstall"
   ${If} ${FileExists} "$INSTDIR\Q2Svr_KOBA.exe"
     ExecWait '"$INSTDIR\Q2Svr_KOBA.exe" kill'
     Delete "$INSTDIR\Q2Svr_KOBA.exe"
+    ; The usage logs in the common application data folder ("all" context).
+    RMDir /r "$APPDATA\KOBAUkeyLog"
   ${EndIf}
   ${If} ${FileExists} "$INSTDIR\VexloSerB.exe"
     ExecWait '"$INSTDIR\VexloSerB.exe" -k -u'

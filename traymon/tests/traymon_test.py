@@ -122,6 +122,10 @@ class TrayMonitor(unittest.TestCase):
 
     def make_key(self, serial, containers=("c1", "c2")):
         """A key whose containers each hold an exchange and a signature key, both certified."""
+        # The diagnostic log of a serial lives in the prefix's temporary folder: a key of an
+        # earlier run starts no record list here.
+        if os.path.exists(self.diag_log(serial)):
+            os.remove(self.diag_log(serial))
         slot = int(self.vkey("create", serial))
         for c in containers:
             for spec in (1, 2):
@@ -174,13 +178,16 @@ class TrayMonitor(unittest.TestCase):
             events.append((fields[2], fields[3]))
         return events
 
-    def diag_records(self, serial):
+    def diag_log(self, serial):
         global TEMP
         if TEMP is None:
             win_path = self.probe("temp").stdout.strip()
             TEMP = subprocess.run([vkeyctl.WINE_RUN, "winepath.exe", "-u", win_path],
                                   capture_output=True, text=True, check=True).stdout.strip()
-        path = os.path.join(TEMP, "KVN_" + serial)
+        return os.path.join(TEMP, "KVN_" + serial)
+
+    def diag_records(self, serial):
+        path = self.diag_log(serial)
         if not os.path.exists(path):
             return []
         return [line.split('"')[1] for line in open(path).read().splitlines() if line]
@@ -321,8 +328,10 @@ class TrayMonitor(unittest.TestCase):
             return [line for line in self.probe("cas", "KOBA Test Bank").stdout.splitlines()
                     if line.startswith(label + "|")]
 
-        # The command words while a monitor runs: done, then exit with 1.
+        # The command words while a monitor runs: done, then exit with 1. The installation
+        # ran "installRoot" already: its certificates are taken away first.
         self.start_monitor()
+        self.probe("uncas", "KOBA Test Bank")
         self.assertEqual(self.run_monitor("installRoot -s").returncode, 1)
         self.assertEqual((len(ours("user ROOT")), len(ours("user CA"))), (0, 0))
         self.assertEqual((len(ours("machine ROOT")), len(ours("machine CA"))), (4, 4))
