@@ -186,6 +186,8 @@ Section "Uninstall"
   ${EndIf}
   ${If} ${FileExists} "$INSTDIR\VexloSerB.exe"
     ExecWait '"$INSTDIR\VexloSerB.exe" -k -u'
+    ; The service kept the tray monitor's start at logon while it ran.
+    DeleteRegValue HKLM "Software\Microsoft\Windows\CurrentVersion\Run" "Q2Svr_KOBA.exe"
     Delete "$INSTDIR\VexloSerB.exe"
   ${EndIf}
   ${If} ${FileExists} "$INSTDIR\KOBAGM_KVNUsbKey_32.dll"

@@ -24,8 +24,14 @@ VOLATILE_KEYS = ("\\Hardware\\", "\\Hardware Profiles\\", "\\Control\\Video", "\
                  "\\Control\\Session Manager]",
                  "\\Software\\Wine\\", "\\MuiCache", "\\Explorer\\", "\\Wine\\Fonts",
                  "\\PerfFlib", "\\Shell\\BagMRU", "\\ShellNoRoam", "\\Dynamic", "\\Bags",
-                 "\\Time Zones", "\\Installer", "\\SessionInfo")
+                 "\\Time Zones", "\\Installer", "\\SessionInfo",
+                 # Wine's Authenticode provider keeps its state here once a signature is checked.
+                 "\\Wintrust")
 VOLATILE_FILES = ("/temp/", "/windows/logs/")
+# What the uninstaller leaves on purpose: the bank's CA certificates that the tray monitor's
+# "installRoot" put into the certificate stores stay trusted, since no program of the system
+# takes them away again.
+KEPT_KEYS = ("\\SystemCertificates",)
 
 
 def prefix():
@@ -47,7 +53,7 @@ def registry_state():
                     elif not line.strip() or line.startswith("REGEDIT") or line.startswith("@="):
                         if not line.startswith("@="):
                             continue
-                    if any(v.lower() in key.lower() for v in VOLATILE_KEYS):
+                    if any(v.lower() in key.lower() for v in VOLATILE_KEYS + KEPT_KEYS):
                         continue
                     lines.add(key + " " + line if line != key else key)
     return lines
