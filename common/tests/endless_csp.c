@@ -1,6 +1,7 @@
 /* Test only: a provider whose container enumeration never ends, each call naming a new
    container "c<n>". Loaded by csp_test by its path; never installed. */
 #include <windows.h>
+
 #include <wincrypt.h>
 
 #include <stdint.h>
