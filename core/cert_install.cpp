@@ -34,10 +34,6 @@ struct KeyPairEntry {
   std::vector<uint8_t> certificate;
 };
 
-std::string Identifier(const DeviceInfo& info) {
-  return std::string(reinterpret_cast<const char*>(info.data() + token::devinfo::kDeviceId), 16);
-}
-
 // A name field of a DER certificate as the store helpers give it; empty when unavailable.
 std::string NameField(const std::vector<uint8_t>& der, int field) {
   char text[257] = {};
@@ -198,7 +194,7 @@ void Installer::Register() {
     settings::SignalTrayMonitor();
     return;
   }
-  const std::string prefix = csp::ContainerPrefix(Identifier(info_));
+  const std::string prefix = csp::ContainerPrefix(DeviceIdentifier(info_));
   for (const KeyPairEntry& entry : installed_) {
     if (entry.algorithm == kAlgSm2 || (admin_ && entry.kind == kKindSpecial))
       continue;

@@ -16,6 +16,12 @@ inline uint32_t DeviceHandle(uint32_t slot) {
   return slot | token::kTokenHandleFlag;
 }
 
+// The key's 16-character identifier in its device information, which names its containers
+// ("\\.\Korvanet <identifier>\<container>").
+inline std::string DeviceIdentifier(const DeviceInfo& info) {
+  return std::string(reinterpret_cast<const char*>(info.data() + token::devinfo::kDeviceId), 16);
+}
+
 // Device parameter 100303; a failed read leaves it 0 (a user key).
 inline uint32_t AdminFlag(TokenCore& core, uint32_t slot) {
   int32_t flag = 0;

@@ -381,8 +381,7 @@ int RegisterCert(TokenCore& core, csp::CspInterface& csp) {
   if (found != kOk)
     return found;
   const bool admin = AdminFlag(core, slot) != 0;
-  const std::string prefix = csp::ContainerPrefix(
-      std::string(reinterpret_cast<const char*>(info.data() + token::devinfo::kDeviceId), 16));
+  const std::string prefix = csp::ContainerPrefix(DeviceIdentifier(info));
   const uint32_t status =
       ForEachContainerKey(csp, slot, [&](const std::string& name, const csp::KeyInfo& key) {
         if (key.certificate.empty() || key.key_algorithm == kAlgSm2 ||
