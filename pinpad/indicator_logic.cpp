@@ -52,4 +52,10 @@ PinRetryStep NextPinStep(uint32_t status) {
   return {true, "PinRemainTimes", tries};
 }
 
+PinRetryStep NextIndicatorStep(uint32_t useType, uint32_t status) {
+  PinRetryStep step = NextPinStep(status);
+  step.retry = step.retry && useType == PAD_USE_CHECKPIN;
+  return step;
+}
+
 }  // namespace VKey

@@ -27,4 +27,9 @@ struct PinRetryStep {
 };
 PinRetryStep NextPinStep(uint32_t status);
 
+// The same for Pinpad_Indicator's use type: only the verification asks again. A PIN change
+// ends after a wrong old PIN, with the tries-left notice shown, so that its caller can report
+// the tries left, which ChangePin's result code carries; the management tool asks again.
+PinRetryStep NextIndicatorStep(uint32_t useType, uint32_t status);
+
 }  // namespace VKey

@@ -74,5 +74,31 @@ TEST(IndicatorLogic, RetryAfterWrongPin) {
   }
 }
 
+TEST(IndicatorLogic, OnlyTheVerificationAsksAgain) {
+  const struct {
+    uint32_t useType;
+    uint32_t status;
+    bool retry;
+    const char* message;
+    int tries;
+  } cases[] = {
+      {PAD_USE_CHECKPIN, 0xE0110013, true, "PinRemainTimes", 3},
+      {PAD_USE_CHANGEPIN, 0xE0110013, false, "PinRemainTimes", 3},
+      {PAD_USE_CHANGEPIN, 0xE0110010, false, "PinBlocked", 0},
+      {PAD_USE_INITDEV, 0xE0110011, false, "PinRemainTimes", 1},
+      {PAD_USE_CHANGEPIN, 0, false, nullptr, 0},
+  };
+  for (const auto& c : cases) {
+    const PinRetryStep step = NextIndicatorStep(c.useType, c.status);
+    EXPECT_EQ(step.retry, c.retry) << std::hex << c.useType << " " << c.status;
+    if (c.message == nullptr) {
+      EXPECT_EQ(step.messageId, nullptr) << std::hex << c.status;
+    } else {
+      EXPECT_STREQ(step.messageId, c.message) << std::hex << c.status;
+    }
+    EXPECT_EQ(step.triesLeft, c.tries);
+  }
+}
+
 }  // namespace
 }  // namespace VKey

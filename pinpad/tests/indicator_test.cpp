@@ -230,29 +230,41 @@ TEST_F(Indicator, VerifyOutcomes) {
 }
 
 TEST_F(Indicator, ChangeAndInitialiseRunTheirTokenFunctions) {
-  PinpadParam change = Block(PAD_USE_CHANGEPIN);
-  const uint32_t changed = Run(
-      "VexloT_ChangePin",
-      [&](DWORD thread) {
-        for (const char* old : {"999999", "123456"}) {
+  // A wrong old PIN ends the change after the tries-left notice: the caller reports the tries.
+  const struct {
+    const char* oldPin;
+    uint32_t status;
+    const char* pinAfter;
+  } changes[] = {
+      {"999999", tk::kStatusPinWrong + 5, "123456"},
+      {"123456", 0, "a1b2c3d4e5"},
+  };
+  for (const auto& c : changes) {
+    SCOPED_TRACE(c.oldPin);
+    PinpadParam change = Block(PAD_USE_CHANGEPIN);
+    const uint32_t changed = Run(
+        "VexloT_ChangePin",
+        [&](DWORD thread) {
           const HWND d = WaitForDialog(
               thread, [](HWND w) { return GetDlgItem(w, IDC_CHANGE_OLD_PIN) != nullptr; });
           ASSERT_NE(d, nullptr);
-          EnterPin(d, IDC_CHANGE_OLD_PIN, old);
+          EnterPin(d, IDC_CHANGE_OLD_PIN, c.oldPin);
           EnterPin(d, IDC_CHANGE_NEW1_PIN, "a1b2c3d4e5");
           EnterPin(d, IDC_CHANGE_NEW2_PIN, "a1b2c3d4e5");
           PressOk(d);
-          if (std::string(old) == "999999") {
-            const HWND box = WaitForDialogOtherThan(thread, d);
-            ASSERT_NE(box, nullptr);
-            EXPECT_EQ(ItemText(box, IDC_INFO_TEXT), TableFormat("PinRemainTimes", 5));
-            PressOk(box);
+          if (c.status == 0) {
+            return;
           }
-        }
-      },
-      &change);
-  EXPECT_EQ(changed, 0u);
-  EXPECT_EQ(ReadKey().pin, "a1b2c3d4e5");
+          const HWND box = WaitForDialogOtherThan(thread, d);
+          ASSERT_NE(box, nullptr);
+          EXPECT_EQ(WindowText(box), TableText("PAD_USE_TYPE_CHANGEPIN"));
+          EXPECT_EQ(ItemText(box, IDC_INFO_TEXT), TableFormat("PinRemainTimes", 5));
+          PressOk(box);
+        },
+        &change);
+    EXPECT_EQ(changed, c.status);
+    EXPECT_EQ(ReadKey().pin, c.pinAfter);
+  }
 
   PinpadParam init = Block(PAD_USE_INITDEV);
   const uint32_t initialised = Run(

@@ -103,7 +103,7 @@ uint32_t RunPinOperation(void* tokenFunction, const PinpadParam& param) {
     }
     const uint32_t status =
         CallToken(tokenFunction, param.useType, param.deviceHandle, dialog->pins());
-    const PinRetryStep step = NextPinStep(status);
+    const PinRetryStep step = NextIndicatorStep(param.useType, status);
     if (step.messageId != nullptr) {
       const TextTable& texts = PinpadTexts::Get().table();
       CDlgDisplayInfo notice(Wide(texts.LoadText(TitleId(param.useType))),

@@ -1,23 +1,34 @@
-/* Enters a PIN into the PIN pad's verify dialog from outside, as a user with a mouse would,
-   through the dialog's on-screen keyboard. It waits for the dialog of any process, opens the
-   keyboard, finds each character's key by its label (the digits move at every showing), presses
-   it and checks that the PIN field grew by one character. Then it presses the keyboard's Enter
-   or Cancel key, or, with --pause, prints "typed" and waits for "enter" or "cancel" on its
-   input, so that the caller can take a screenshot first. It ends when the dialog is gone.
+/* Fills a PIN dialog of the PIN pad from outside, as a user with a mouse would, through the
+   dialog's on-screen keyboard: the verify dialog (the PIN), the change dialog (old PIN, new PIN,
+   new PIN again) or the initialisation dialog (new PIN, new PIN again). It waits for the dialog
+   of any process, opens the keyboard, and for each field in order clicks into it, waits until
+   it has the focus (the keyboard then types into it), finds each character's key by its label
+   (the digits move at every showing), presses it and checks that the field grew by one
+   character. Then it presses the keyboard's Enter or Cancel key, or, with --pause, prints
+   "typed" and waits for "enter" or "cancel" on its input, so that the caller can take a
+   screenshot first. It ends when the dialog is gone.
 
-     pad_driver.exe [--timeout-ms N] [--cancel | --pause] PIN
+     pad_driver.exe [--timeout-ms N] [--dialog verify|change|init] [--cancel | --pause]
+                    [--weak ok|cancel] PIN...
      pad_driver.exe [--timeout-ms N] --info
 
+   One PIN per field of the dialog (verify is the default). When the change dialog asks whether
+   to keep a weak new PIN, --weak answers it: ok keeps it, cancel refuses it and then gives up
+   the dialog with the keyboard's Cancel key; without --weak the question stays unanswered.
+
    With --info it waits for the PIN pad's information box instead (the one that tells how many
-   tries are left after a wrong PIN), prints "info TEXT" (UTF-8) and presses its OK button.
+   tries are left after a wrong PIN), prints "info TEXT" and "title TEXT" (UTF-8) and presses
+   its OK button.
 
    Lines printed: "found", "typed X Y WIDTH HEIGHT" (the dialog's place on the screen), "pressed
-   enter" or "pressed cancel", "closed".
+   enter" or "pressed cancel", "weak TEXT" and "answered ok" or "answered cancel", "closed".
    Exit status: 0 done; 2 usage; 3 no dialog in time; 4 no keyboard; 5 no key for a character;
-   6 a key press not taken by the field; 7 the dialog stayed open.
+   6 a key press not taken by the field; 7 the dialog stayed open; 8 a field did not take the
+   focus.
 
-   The keys are pressed with WM_COMMAND to the keyboard window: the dialog swallows injected
-   mouse clicks, and commands do not pass through its mouse hook. */
+   The keys are pressed with WM_COMMAND to the keyboard window and the fields clicked with
+   posted button messages: the dialog swallows injected mouse clicks, and neither passes
+   through its mouse hook. */
 #include <stdio.h>
 #include <string.h>
 #include <wchar.h>
@@ -25,14 +36,16 @@
 
 enum {
   kInfoText = 3002,
-  kPinField = 3005,
   kKeyboardButton = 3006,
+  kQuestionText = 3757,
   kFirstKey = 4000,
   kLastKey = 4256,
   kCapsKey = 4044,
   kEnterKey = 4058,
   kCancelKey = 4072,
   kPollMs = 20,
+  kMaxFields = 3,
+  kAttentionWaitMs = 3000,
 };
 
 enum {
@@ -43,12 +56,34 @@ enum {
   kExitNoKey = 5,
   kExitNotTaken = 6,
   kExitStayedOpen = 7,
+  kExitNoFocus = 8,
+};
+
+/* The PIN dialogs by their fields, in the order a user fills them. */
+struct DialogKind {
+  const wchar_t* name;
+  int fieldCount;
+  int fields[kMaxFields];
+};
+
+static const struct DialogKind kDialogs[] = {
+    {L"verify", 1, {3005}},
+    {L"change", 3, {3010, 3011, 3012}},
+    {L"init", 2, {3045, 3046}},
 };
 
 static DWORD deadline_ms = 30000;
 
 static void Say(const char* line) {
   printf("%s\n", line);
+  fflush(stdout);
+}
+
+/* Prints "WORD TEXT" with the text in UTF-8. */
+static void SayText(const char* word, const wchar_t* text) {
+  char utf8[1536] = "";
+  WideCharToMultiByte(CP_UTF8, 0, text, -1, utf8, sizeof utf8, NULL, NULL);
+  printf("%s %s\n", word, utf8);
   fflush(stdout);
 }
 
@@ -61,30 +96,49 @@ static int IsVisibleDialog(HWND hwnd) {
   return IsWindowVisible(hwnd) && GetClassNameW(hwnd, cls, 16) && wcscmp(cls, L"#32770") == 0;
 }
 
-static BOOL CALLBACK FindPinDialog(HWND hwnd, LPARAM found) {
+struct DialogSearch {
+  const struct DialogKind* kind; /* the PIN dialog of this kind */
+  HWND owner;                    /* or a box owned by this window */
+  int textId;                    /* that holds this text control */
+  HWND found;
+};
+
+static BOOL CALLBACK FindPinDialog(HWND hwnd, LPARAM search) {
+  struct DialogSearch* s = (struct DialogSearch*)search;
   if (!IsVisibleDialog(hwnd))
     return TRUE;
-  HWND field = GetDlgItem(hwnd, kPinField);
+  for (int i = 0; i < s->kind->fieldCount; ++i) {
+    if (!GetDlgItem(hwnd, s->kind->fields[i]))
+      return TRUE;
+  }
   HWND button = GetDlgItem(hwnd, kKeyboardButton);
   /* The keyboard button is shown when the dialog has initialised. */
-  if (!field || !button || !IsWindowVisible(button))
+  if (!button || !IsWindowVisible(button))
     return TRUE;
-  *(HWND*)found = hwnd;
+  s->found = hwnd;
   return FALSE;
 }
 
-static BOOL CALLBACK FindInfoBox(HWND hwnd, LPARAM found) {
-  if (!IsVisibleDialog(hwnd) || !GetDlgItem(hwnd, kInfoText) || !GetDlgItem(hwnd, IDOK))
+static BOOL CALLBACK FindBox(HWND hwnd, LPARAM search) {
+  struct DialogSearch* s = (struct DialogSearch*)search;
+  if (!IsVisibleDialog(hwnd) || !GetDlgItem(hwnd, s->textId) || !GetDlgItem(hwnd, IDOK))
     return TRUE;
-  *(HWND*)found = hwnd;
+  if (s->owner && GetWindow(hwnd, GW_OWNER) != s->owner)
+    return TRUE;
+  s->found = hwnd;
   return FALSE;
 }
 
-static HWND WaitForDialog(WNDENUMPROC find) {
+static HWND Search(WNDENUMPROC find, struct DialogSearch* search) {
+  search->found = NULL;
+  EnumWindows(find, (LPARAM)search);
+  return search->found;
+}
+
+static HWND WaitForDialog(WNDENUMPROC find, struct DialogSearch* search) {
   DWORD start = GetTickCount();
   for (;;) {
-    HWND dialog = NULL;
-    EnumWindows(find, (LPARAM)&dialog);
+    HWND dialog = Search(find, search);
     if (dialog)
       return dialog;
     if (Expired(start))
@@ -165,6 +219,11 @@ static LRESULT Press(HWND keyboard, int id) {
                              &result);
 }
 
+/* Posted: the dialog may show a message box before it returns from the command. */
+static void PressLater(HWND window, int id) {
+  PostMessageW(window, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), (LPARAM)GetDlgItem(window, id));
+}
+
 static int WaitForLength(HWND field, int length) {
   DWORD start = GetTickCount();
   while (TextLength(field) != length) {
@@ -175,8 +234,54 @@ static int WaitForLength(HWND field, int length) {
   return 1;
 }
 
-static int TypePin(HWND dialog, HWND keyboard, const wchar_t* pin) {
-  HWND field = GetDlgItem(dialog, kPinField);
+static HWND FocusOf(HWND dialog) {
+  GUITHREADINFO info;
+  memset(&info, 0, sizeof info);
+  info.cbSize = sizeof info;
+  if (!GetGUIThreadInfo(GetWindowThreadProcessId(dialog, NULL), &info))
+    return NULL;
+  return info.hwndFocus;
+}
+
+/* Clicks into the field right of its text, where the caret goes to the end, and waits until
+   the field has the focus: the keyboard follows the focus. */
+static int ClickInto(HWND dialog, HWND field) {
+  RECT r;
+  GetClientRect(field, &r);
+  LPARAM at = MAKELPARAM(r.right > 4 ? r.right - 4 : 0, r.bottom / 2);
+  PostMessageW(field, WM_LBUTTONDOWN, MK_LBUTTON, at);
+  PostMessageW(field, WM_LBUTTONUP, 0, at);
+  DWORD start = GetTickCount();
+  while (FocusOf(dialog) != field) {
+    if (Expired(start)) {
+      fprintf(stderr, "pad_driver: field %d did not take the focus\n", GetDlgCtrlID(field));
+      return kExitNoFocus;
+    }
+    Sleep(kPollMs);
+  }
+  return kExitDone;
+}
+
+/* A PIN dialog clicks into itself once, shortly after it opens, to get the user's attention; the
+   click lands on the first field. It is awaited (the cursor moves to the spot first), so that it
+   does not take the focus from a later field. Not every dialog gets to click (its timer may be
+   late), so the wait is short and passes either way. */
+static void WaitForAttentionClick(HWND dialog) {
+  POINT spot = {20, 20};
+  if ((GetWindowLongW(dialog, GWL_STYLE) & WS_CAPTION) == WS_CAPTION)
+    spot.y += GetSystemMetrics(SM_CYCAPTION);
+  ClientToScreen(dialog, &spot);
+  DWORD start = GetTickCount();
+  POINT cursor;
+  while (GetTickCount() - start < kAttentionWaitMs &&
+         !(GetCursorPos(&cursor) && cursor.x == spot.x && cursor.y == spot.y))
+    Sleep(kPollMs);
+}
+
+static int TypePin(HWND dialog, HWND keyboard, HWND field, const wchar_t* pin) {
+  int status = ClickInto(dialog, field);
+  if (status != kExitDone)
+    return status;
   int typed = TextLength(field);
   for (const wchar_t* c = pin; *c; ++c) {
     int id = KeyForCharacter(keyboard, *c);
@@ -190,53 +295,107 @@ static int TypePin(HWND dialog, HWND keyboard, const wchar_t* pin) {
       return kExitNoKey;
     }
     if (!Press(keyboard, id) || !WaitForLength(field, ++typed)) {
-      fprintf(stderr, "pad_driver: the field did not take key %d\n", id);
+      fprintf(stderr, "pad_driver: field %d did not take key %d\n", GetDlgCtrlID(field), id);
       return kExitNotTaken;
     }
   }
   return kExitDone;
 }
 
-static int WaitClosed(HWND dialog) {
+static int Closed(HWND dialog) {
   DWORD start = GetTickCount();
   while (IsWindow(dialog)) {
-    if (Expired(start))
-      return 0;
+    if (Expired(start)) {
+      fprintf(stderr, "pad_driver: the dialog stayed open\n");
+      return kExitStayedOpen;
+    }
     Sleep(kPollMs);
-  }
-  return 1;
-}
-
-static int Closed(HWND dialog) {
-  if (!WaitClosed(dialog)) {
-    fprintf(stderr, "pad_driver: the dialog stayed open\n");
-    return kExitStayedOpen;
   }
   Say("closed");
   return kExitDone;
 }
 
+/* After Enter: the dialog closes, or asks whether to keep a weak new PIN, which `weak` ("ok",
+   "cancel" or NULL) answers. */
+static int Finish(HWND dialog, HWND keyboard, const wchar_t* weak) {
+  struct DialogSearch question = {NULL, dialog, kQuestionText, NULL};
+  DWORD start = GetTickCount();
+  HWND box = NULL;
+  while (IsWindow(dialog) && !(box = Search(FindBox, &question))) {
+    if (Expired(start)) {
+      fprintf(stderr, "pad_driver: the dialog stayed open\n");
+      return kExitStayedOpen;
+    }
+    Sleep(kPollMs);
+  }
+  if (!box)
+    return Closed(dialog);
+  wchar_t text[512] = L"";
+  Text(GetDlgItem(box, kQuestionText), text, 512);
+  SayText("weak", text);
+  if (!weak) {
+    fprintf(stderr, "pad_driver: the dialog asks about a weak PIN and --weak is not given\n");
+    return kExitStayedOpen;
+  }
+  int keep = wcscmp(weak, L"ok") == 0;
+  PressLater(box, keep ? IDOK : IDCANCEL);
+  Say(keep ? "answered ok" : "answered cancel");
+  if (!keep) {
+    /* The dialog stays with its new fields emptied: the user gives up. */
+    start = GetTickCount();
+    while (IsWindow(box)) {
+      if (Expired(start)) {
+        fprintf(stderr, "pad_driver: the question stayed open\n");
+        return kExitStayedOpen;
+      }
+      Sleep(kPollMs);
+    }
+    PressLater(keyboard, kCancelKey);
+    Say("pressed cancel");
+  }
+  return Closed(dialog);
+}
+
 static int AcknowledgeInfo(void) {
-  HWND box = WaitForDialog(FindInfoBox);
+  struct DialogSearch search = {NULL, NULL, kInfoText, NULL};
+  HWND box = WaitForDialog(FindBox, &search);
   if (!box) {
     fprintf(stderr, "pad_driver: no information box appeared\n");
     return kExitNoDialog;
   }
   wchar_t text[512] = L"";
   Text(GetDlgItem(box, kInfoText), text, 512);
-  char utf8[1536] = "";
-  WideCharToMultiByte(CP_UTF8, 0, text, -1, utf8, sizeof utf8, NULL, NULL);
-  printf("info %s\n", utf8);
-  fflush(stdout);
-  PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), (LPARAM)GetDlgItem(box, IDOK));
+  SayText("info", text);
+  Text(box, text, 512);
+  SayText("title", text);
+  PressLater(box, IDOK);
   return Closed(box);
+}
+
+static const struct DialogKind* KindByName(const wchar_t* name) {
+  for (size_t i = 0; i < sizeof kDialogs / sizeof kDialogs[0]; ++i) {
+    if (wcscmp(kDialogs[i].name, name) == 0)
+      return &kDialogs[i];
+  }
+  return NULL;
+}
+
+static int Usage(void) {
+  fprintf(stderr,
+          "usage: pad_driver [--timeout-ms N] [--dialog verify|change|init] [--cancel | --pause]\n"
+          "                  [--weak ok|cancel] PIN...\n"
+          "       pad_driver [--timeout-ms N] --info\n");
+  return kExitUsage;
 }
 
 int wmain(int argc, wchar_t** argv) {
   int cancel = 0;
   int pause = 0;
   int info = 0;
-  const wchar_t* pin = NULL;
+  const wchar_t* weak = NULL;
+  const struct DialogKind* kind = &kDialogs[0];
+  const wchar_t* pins[kMaxFields];
+  int pinCount = 0;
   for (int i = 1; i < argc; ++i) {
     if (wcscmp(argv[i], L"--cancel") == 0) {
       cancel = 1;
@@ -246,23 +405,26 @@ int wmain(int argc, wchar_t** argv) {
       info = 1;
     } else if (wcscmp(argv[i], L"--timeout-ms") == 0 && i + 1 < argc) {
       deadline_ms = (DWORD)wcstoul(argv[++i], NULL, 10);
-    } else if (!pin) {
-      pin = argv[i];
+    } else if (wcscmp(argv[i], L"--dialog") == 0 && i + 1 < argc) {
+      if (!(kind = KindByName(argv[++i])))
+        return Usage();
+    } else if (wcscmp(argv[i], L"--weak") == 0 && i + 1 < argc) {
+      weak = argv[++i];
+      if (wcscmp(weak, L"ok") != 0 && wcscmp(weak, L"cancel") != 0)
+        return Usage();
+    } else if (pinCount < kMaxFields) {
+      pins[pinCount++] = argv[i];
     } else {
-      pin = NULL;
-      break;
+      return Usage();
     }
   }
-  if (info && !pin && !cancel && !pause)
-    return AcknowledgeInfo();
-  if (info || !pin || (cancel && pause)) {
-    fprintf(stderr,
-            "usage: pad_driver [--timeout-ms N] [--cancel | --pause] PIN\n"
-            "       pad_driver [--timeout-ms N] --info\n");
-    return kExitUsage;
-  }
+  if (info)
+    return pinCount == 0 && !cancel && !pause && !weak ? AcknowledgeInfo() : Usage();
+  if (pinCount != kind->fieldCount || (cancel && pause))
+    return Usage();
 
-  HWND dialog = WaitForDialog(FindPinDialog);
+  struct DialogSearch search = {kind, NULL, 0, NULL};
+  HWND dialog = WaitForDialog(FindPinDialog, &search);
   if (!dialog) {
     fprintf(stderr, "pad_driver: no PIN dialog appeared\n");
     return kExitNoDialog;
@@ -274,9 +436,21 @@ int wmain(int argc, wchar_t** argv) {
     fprintf(stderr, "pad_driver: the keyboard did not open\n");
     return kExitNoKeyboard;
   }
-  int status = TypePin(dialog, keyboard, pin);
-  if (status != kExitDone)
-    return status;
+  if (kind->fieldCount > 1)
+    WaitForAttentionClick(dialog);
+  for (int i = 0; i < kind->fieldCount; ++i) {
+    int status = TypePin(dialog, keyboard, GetDlgItem(dialog, kind->fields[i]), pins[i]);
+    if (status != kExitDone)
+      return status;
+  }
+  /* Every field holds its PIN and nothing more: no key went to another field. */
+  for (int i = 0; i < kind->fieldCount; ++i) {
+    if (TextLength(GetDlgItem(dialog, kind->fields[i])) != (int)wcslen(pins[i])) {
+      fprintf(stderr, "pad_driver: field %d does not hold its %d characters\n", kind->fields[i],
+              (int)wcslen(pins[i]));
+      return kExitNotTaken;
+    }
+  }
   RECT r;
   GetWindowRect(dialog, &r);
   printf("typed %ld %ld %ld %ld\n", r.left, r.top, r.right - r.left, r.bottom - r.top);
@@ -288,9 +462,7 @@ int wmain(int argc, wchar_t** argv) {
       line[0] = 0;
     cancel = strncmp(line, "cancel", 6) == 0;
   }
-  /* Posted: the dialog may show a message box before it returns from the command. */
-  PostMessageW(keyboard, WM_COMMAND, MAKEWPARAM(cancel ? kCancelKey : kEnterKey, BN_CLICKED),
-               (LPARAM)GetDlgItem(keyboard, cancel ? kCancelKey : kEnterKey));
+  PressLater(keyboard, cancel ? kCancelKey : kEnterKey);
   Say(cancel ? "pressed cancel" : "pressed enter");
-  return Closed(dialog);
+  return cancel ? Closed(dialog) : Finish(dialog, keyboard, weak);
 }

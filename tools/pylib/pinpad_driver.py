@@ -1,5 +1,5 @@
-"""Enters PINs into the PIN pad's verify dialog from outside, the way a user does with the mouse
-on the on-screen keyboard, and takes screenshots of the display. Runs the harness program
+"""Fills the PIN pad's PIN dialogs from outside, the way a user does with the mouse on the
+on-screen keyboard, and takes screenshots of the display. Runs the harness program
 pad_driver.exe (tests/harness/pad_driver.c) under Wine beside the program that asks for the PIN.
 
     with PadDriver(driver_exe, "123456", pause=True) as pad:   # start before the request
@@ -9,8 +9,18 @@ pad_driver.exe (tests/harness/pad_driver.c) under Wine beside the program that a
         pad.press("enter")                      # or "cancel"
         pad.wait()                              # the dialog has closed
 
-After a wrong PIN the PIN pad tells how many tries are left in its information box before it
-asks again: `acknowledge_info()` reads that text and presses OK.
+The change and initialisation dialogs take one PIN per field, in the order a user fills them:
+
+    PadDriver(("123456", "a1b2c3d4", "a1b2c3d4"), dialog="change", weak="ok")
+    PadDriver(("a1b2c3d4", "a1b2c3d4"), dialog="init")
+
+With weak="ok" or "cancel" the driver answers the change dialog's question whether to keep a
+weak new PIN (after "cancel" it gives the dialog up with Cancel); `asked_weak()` tells whether
+the question came.
+
+After a wrong PIN the PIN pad tells how many tries are left in its information box:
+`acknowledge_info()` reads that text and presses OK; `information_box()` gives the box's title
+too.
 """
 import os
 import subprocess
@@ -28,12 +38,19 @@ class DriverError(RuntimeError):
     pass
 
 
-class PadDriver:
-    """One PIN entry: waits for the dialog, opens the keyboard and types `pin`; then presses
-    Enter, or Cancel with cancel=True, or waits for `press` with pause=True. With pin None it
-    waits for the information box instead and presses its OK."""
+DIALOGS = ("verify", "change", "init")
 
-    def __init__(self, pin, exe=DEFAULT_EXE, cancel=False, pause=False, timeout=60, env=None):
+
+class PadDriver:
+    """One PIN entry: waits for the dialog, opens the keyboard and types `pin` (a string for the
+    verify dialog, a sequence of one string per field for the others); then presses Enter, or
+    Cancel with cancel=True, or waits for `press` with pause=True. With pin None it waits for
+    the information box instead and presses its OK."""
+
+    def __init__(self, pin, exe=DEFAULT_EXE, cancel=False, pause=False, timeout=60, env=None,
+                 dialog="verify", weak=None):
+        if dialog not in DIALOGS or weak not in (None, "ok", "cancel"):
+            raise ValueError("no such dialog or answer: %r, %r" % (dialog, weak))
         self.timeout = timeout
         # Output through a file: Wine's background processes may inherit a pipe and hold it.
         self.out = tempfile.NamedTemporaryFile(prefix="pad-driver-", suffix=".txt")
@@ -41,7 +58,9 @@ class PadDriver:
         args = [WINE_RUN, exe, "--timeout-ms", str(timeout * 1000)]
         args += ["--cancel"] if cancel else []
         args += ["--pause"] if pause else []
-        args += ["--info"] if pin is None else [pin]
+        args += ["--dialog", dialog]
+        args += ["--weak", weak] if weak else []
+        args += ["--info"] if pin is None else [pin] if isinstance(pin, str) else list(pin)
         self.proc = subprocess.Popen(args, stdin=subprocess.PIPE, stdout=self.out,
                                      stderr=self.err, env=env)
 
@@ -91,6 +110,13 @@ class PadDriver:
             raise self._failure("the PIN pad driver failed")
         return self.lines()
 
+    def asked_weak(self):
+        """After wait(): the weak-PIN question's text, or None when it did not come."""
+        for line in self.lines():
+            if line.startswith("weak "):
+                return line[5:]
+        return None
+
     def close(self):
         if self.proc.poll() is None:
             self.proc.kill()
@@ -106,14 +132,23 @@ class PadDriver:
         self.close()
 
 
-def acknowledge_info(exe=DEFAULT_EXE, timeout=60):
-    """Waits for the PIN pad's information box, presses its OK; returns the text it showed."""
+def information_box(exe=DEFAULT_EXE, timeout=60):
+    """Waits for the PIN pad's information box, presses its OK; returns its (text, title)."""
     with PadDriver(None, exe=exe, timeout=timeout) as pad:
         lines = pad.wait()
+    found = {}
     for line in lines:
-        if line.startswith("info "):
-            return line[5:]
-    raise DriverError("the driver printed no information text: %r" % lines)
+        word, _, text = line.partition(" ")
+        if word in ("info", "title"):
+            found[word] = text
+    if "info" not in found:
+        raise DriverError("the driver printed no information text: %r" % lines)
+    return found["info"], found.get("title", "")
+
+
+def acknowledge_info(exe=DEFAULT_EXE, timeout=60):
+    """Waits for the PIN pad's information box, presses its OK; returns the text it showed."""
+    return information_box(exe, timeout)[0]
 
 
 def show_chinese_texts():

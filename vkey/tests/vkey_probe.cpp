@@ -6,6 +6,7 @@
 //   vkey_probe sign SLOT PIN KEYID OSSLALG RECORD OUT    PKCS#7 signed data over RECORD
 //   vkey_probe list SLOT                                 containers as the CSP reports them
 //   vkey_probe certinfo 0 CERT                           subject DN and raw public key (hex)
+//   vkey_probe login SLOT PIN                            prints VexloT_Login's status (hex)
 #include <windows.h>
 
 #include <cstdio>
@@ -330,5 +331,11 @@ int main(int argc, char** argv) {
     return List(slot);
   if (cmd == "certinfo" && argc == 4)
     return CertInfo(argv[3]);
+  if (cmd == "login" && argc == 4) {
+    const uint32_t h = slot | tk::kTokenHandleFlag;
+    std::printf("0x%08X\n", TOKEN(VexloT_Login)(h, tk::kUserTypeUser, argv[3],
+                                                static_cast<uint32_t>(std::strlen(argv[3]))));
+    return 0;
+  }
   return 2;
 }
