@@ -8,7 +8,7 @@
 //                             ("ready" first); ends after SECONDS
 //   send MESSAGE WPARAM       sends a message to the monitor's window (numbers)
 //   signal                    sets the monitor's rescan event (1 when it was there)
-//   handles                   the handle count of the monitor's process
+//   handles                   the number of handles the monitor's process holds
 //   value NAME                a DWORD under the machine settings key, or "missing"
 //   balloon SECONDS           waits for a visible tray balloon (0 when it came)
 //   device EVENT NAME         sends the monitor WM_DEVICECHANGE with a device-interface record
@@ -177,20 +177,51 @@ int Send(UINT message, WPARAM wparam) {
   return 0;
 }
 
+// The system's handle table (SystemExtendedHandleInformation): Wine's GetProcessHandleCount
+// answers 0 for every process.
+struct HandleEntry {
+  PVOID object;
+  ULONG_PTR process_id;
+  ULONG_PTR handle;
+  ULONG granted_access;
+  USHORT creator_back_trace_index;
+  USHORT object_type_index;
+  ULONG attributes;
+  ULONG reserved;
+};
+struct HandleTable {
+  ULONG_PTR count;
+  ULONG_PTR reserved;
+  HandleEntry entries[1];
+};
+constexpr ULONG kSystemExtendedHandleInformation = 64;
+constexpr LONG kStatusInfoLengthMismatch = static_cast<LONG>(0xC0000004);
+using QuerySystemInformation = LONG(WINAPI*)(ULONG, PVOID, ULONG, PULONG);
+
 int Handles() {
   DWORD pid = 0;
   HWND w = Monitor();
   if (w == nullptr || GetWindowThreadProcessId(w, &pid) == 0)
     return 2;
-  HANDLE p = OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, pid);
-  if (p == nullptr)
+  const auto query = reinterpret_cast<QuerySystemInformation>(reinterpret_cast<void*>(
+      GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation")));
+  if (query == nullptr)
     return 2;
-  DWORD count = 0;
-  const BOOL ok = GetProcessHandleCount(p, &count);
-  CloseHandle(p);
-  if (!ok)
+  std::vector<BYTE> buf(1 << 16);
+  LONG status = 0;
+  while ((status = query(kSystemExtendedHandleInformation, buf.data(),
+                         static_cast<ULONG>(buf.size()), nullptr)) == kStatusInfoLengthMismatch) {
+    buf.resize(buf.size() * 2);
+  }
+  if (status != 0)
     return 2;
-  std::printf("%lu\n", static_cast<unsigned long>(count));
+  const auto* table = reinterpret_cast<const HandleTable*>(buf.data());
+  unsigned long count = 0;
+  for (ULONG_PTR i = 0; i < table->count; ++i) {
+    if (table->entries[i].process_id == pid)
+      ++count;
+  }
+  std::printf("%lu\n", count);
   return 0;
 }
 

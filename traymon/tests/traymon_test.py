@@ -378,16 +378,25 @@ class TrayMonitorDevices(TrayMonitor):
         self.assertEqual(self.value("TDEVB001"), str(REMOVAL))
         self.assertEqual(self.diag_records("TDEVB001"), ["insert", "remove"])
 
-        # Rounds of insertion and removal: the store follows, no handle is leaked.
+        # Rounds of insertion and removal. Each scan ends with its broadcast: then the store
+        # holds exactly the present keys' entries, and with the worker idle after a removal the
+        # monitor holds no more handles than after the first round.
+        start = self.handle_count()
+        self.assertGreater(start, 0)  # its window's thread, events, worker and files at least
         counts = []
-        for _ in range(6):
+        for n in range(6):
             self.vkey("insert", "TDEVB001")
-            wait_for(lambda: self.store_entries() == both, "the arrival")
+            wait_for(lambda: len(self.broadcasts()) == 4 + 2 * n, "the arrival broadcast")
+            self.assertEqual(self.store_entries(), both)
             self.vkey("remove", "TDEVB001")
-            wait_for(lambda: self.store_entries() == stay, "the removal")
+            wait_for(lambda: len(self.broadcasts()) == 5 + 2 * n, "the removal broadcast")
+            self.assertEqual(self.store_entries(), stay)
             counts.append(self.handle_count())
-        self.assertLessEqual(counts[-1], counts[1], counts)
+        self.assertEqual(self.broadcasts()[3:], [(ARRIVAL, 0x219), (REMOVAL, 0x219)] * 6)
+        self.assertLessEqual(max(counts), start, (start, counts))
         self.assertEqual(self.usage_events().count(("TDEVB001", "Insert")), 7)
+        self.assertEqual(self.usage_events().count(("TDEVB001", "Remove")), 7)
+        self.assertEqual(self.diag_records("TDEVB001"), ["insert", "remove"] * 7)
         self.stop_monitor()
         self.assertEqual(self.store_entries(), set())
 
