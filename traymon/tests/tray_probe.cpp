@@ -13,6 +13,9 @@
 //   balloon SECONDS           waits for a visible tray balloon (0 when it came)
 //   device EVENT NAME         sends the monitor WM_DEVICECHANGE with a device-interface record
 //   register CONTAINER SPEC DER  registers a certificate for the key's CSP, as a key would
+//                             (1 when the store refused it)
+//   refuse DER / allow DER    makes the personal store refuse that certificate / takes the
+//                             refusal away (common/tests/store_refusal.h)
 //   temp                      the temporary folder (where the diagnostic logs are)
 #include <windows.h>
 // After windows.h.
@@ -29,6 +32,7 @@
 
 #include "cert_store.h"
 #include "settings.h"
+#include "store_refusal.h"
 
 namespace {
 
@@ -273,18 +277,36 @@ int Device(WPARAM event, const wchar_t* name) {
   return 0;
 }
 
-int Register(const wchar_t* container, DWORD spec, const wchar_t* file) {
+bool ReadDer(const wchar_t* file, std::vector<BYTE>* der) {
   FILE* f = _wfopen(file, L"rb");
   if (f == nullptr)
-    return 2;
-  std::vector<BYTE> der(65536);
-  der.resize(std::fread(der.data(), 1, der.size(), f));
+    return false;
+  der->resize(65536);
+  der->resize(std::fread(der->data(), 1, der->size(), f));
   std::fclose(f);
+  return true;
+}
+
+int Register(const wchar_t* container, DWORD spec, const wchar_t* file) {
+  std::vector<BYTE> der;
+  if (!ReadDer(file, &der))
+    return 2;
   return koba::certstore::RegisterCertificate("Korvanet Vexlo CSP KOBA v1.0",
                                               Utf8(container).c_str(), spec, der.data(),
                                               static_cast<DWORD>(der.size())) == 0
              ? 0
              : 1;
+}
+
+int Refuse(const wchar_t* file, bool refuse) {
+  std::vector<BYTE> der;
+  if (!ReadDer(file, &der))
+    return 2;
+  const DWORD e =
+      refuse ? koba::testing::RefuseStoreEntry(der) : koba::testing::AllowStoreEntry(der);
+  if (e != 0)
+    std::fprintf(stderr, "error %lu\n", static_cast<unsigned long>(e));
+  return e == 0 ? 0 : 1;
 }
 
 }  // namespace
@@ -312,6 +334,8 @@ int wmain(int argc, wchar_t** argv) {
     return Device(static_cast<WPARAM>(wcstoul(argv[2], nullptr, 0)), argv[3]);
   if (cmd == L"register" && argc == 5)
     return Register(argv[2], static_cast<DWORD>(_wtoi(argv[3])), argv[4]);
+  if ((cmd == L"refuse" || cmd == L"allow") && argc == 3)
+    return Refuse(argv[2], cmd == L"refuse");
   if (cmd == L"temp") {
     wchar_t temp[MAX_PATH + 1] = {};
     GetTempPathW(MAX_PATH + 1, temp);

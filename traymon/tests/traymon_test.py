@@ -120,6 +120,12 @@ class TrayMonitor(unittest.TestCase):
         self.vkey("import-cert", serial, vkeyctl.winpath(cert), "--kind", kind)
         return cert
 
+    def der(self, pem):
+        """The DER form of a PEM certificate file, as a file beside it."""
+        subprocess.run(["openssl", "x509", "-in", pem, "-outform", "DER", "-out", pem + ".der"],
+                       check=True)
+        return pem + ".der"
+
     def make_key(self, serial, containers=("c1", "c2")):
         """A key whose containers each hold an exchange and a signature key, both certified."""
         # The diagnostic log of a serial lives in the prefix's temporary folder: a key of an
@@ -315,6 +321,41 @@ class TrayMonitor(unittest.TestCase):
         self.assertEqual(self.usage_events(), [("TFLT0001", "Insert"), ("TFLT0001", "Remove")])
         self.assertEqual(self.diag_records("TFLT0001"), ["insert", "remove"])
         self.stop_monitor()
+
+    def test_store_refusing_an_entry(self):
+        self.make_key("TREF0001")
+        prefix = self.prefix("TREF0001")
+        refused = vkeyctl.winpath(self.der(os.path.join(self.dir, "TREF0001-c2-1.der.crt")))
+        part = self.entries_of("TREF0001") - {(prefix + "c2", 1)}
+        self.probe("refuse", refused)
+        try:
+            # The refusal is what registering the certificate answers.
+            p = self.probe("register", prefix + "c2", 1, refused, check=False)
+            self.assertEqual(p.returncode, 1, p.stderr)
+            self.assertEqual(self.store_entries(), set())
+            # The scan registers what the store keeps.
+            self.start_monitor()
+            wait_for(lambda: self.broadcasts() == [(ARRIVAL, 0x219)], "the start broadcast")
+            self.assertEqual(self.store_entries(), part)
+            # The key goes while registered in part: none of its entries stays.
+            self.vkey("remove", "TREF0001")
+            self.device(REMOVAL, "TREF0001")
+            wait_for(lambda: len(self.broadcasts()) == 2, "the removal broadcast")
+            self.assertEqual(self.store_entries(), set())
+            self.vkey("insert", "TREF0001")
+            self.device(ARRIVAL, "TREF0001")
+            wait_for(lambda: len(self.broadcasts()) == 3, "the arrival broadcast")
+            self.assertEqual(self.store_entries(), part)
+        finally:
+            self.probe("allow", refused)
+        # The store keeps it again: the next scan completes the key.
+        self.probe("signal")
+        wait_for(lambda: len(self.broadcasts()) == 4, "the rescan broadcast")
+        self.assertEqual(self.store_entries(), self.entries_of("TREF0001"))
+        self.assertEqual(self.broadcasts(), [(ARRIVAL, 0x219), (REMOVAL, 0x219),
+                                             (ARRIVAL, 0x219), (ARRIVAL, 0x219)])
+        self.stop_monitor()
+        self.assertEqual(self.store_entries(), set())
 
     def handle_count(self):
         return int(self.probe("handles").stdout)
