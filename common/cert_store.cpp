@@ -202,6 +202,13 @@ DWORD RegisterCertificate(const char* provider, const char* container, DWORD key
     const DWORD e = LastErrorOr(static_cast<DWORD>(E_FAIL));
     return e == static_cast<DWORD>(CRYPT_E_EXISTS) ? 0 : e;
   }
+  // Wine's registry store writes only when the store is committed or closed, and closing
+  // drops a refusal of the registry: commit here so that an entry the store refused is
+  // reported, as Windows reports it when the certificate is added.
+  if (disposition == CERT_STORE_ADD_REPLACE_EXISTING &&
+      !CertControlStore(store.get(), 0, CERT_STORE_CTRL_COMMIT, nullptr)) {
+    return LastErrorOr(static_cast<DWORD>(E_FAIL));
+  }
   return 0;
 }
 

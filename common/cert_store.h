@@ -32,7 +32,8 @@ DWORD CertificateFieldW(const BYTE* der, DWORD der_len, int selector, wchar_t* o
 // Registers a certificate. Key spec 1 or 2: a user certificate, put into the current user's
 // "MY" store linked to `provider` and `container` (ANSI, at most 256 characters each);
 // self-signed ones are not registered. Key spec 0: a CA certificate, put into the machine's
-// "ROOT" (self-signed) or "CA" store, keeping an existing copy. 0 or the error.
+// "ROOT" (self-signed) or "CA" store, keeping an existing copy. 0 or the error (also when the
+// store refuses to keep a user certificate).
 DWORD RegisterCertificate(const char* provider, const char* container, DWORD key_spec,
                           const BYTE* der, DWORD der_len);
 

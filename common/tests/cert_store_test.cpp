@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "store_refusal.h"
 #include "win_test_util.h"
 
 namespace koba::certstore {
@@ -153,6 +154,23 @@ TEST_F(CertStore, RegistersUserCertificatesLinkedToTheirContainer) {
   const std::vector<unsigned char> cut(user2_.begin(), user2_.begin() + 100);
   EXPECT_NE(Register(kProvider, container, AT_SIGNATURE, cut), 0u);
   EXPECT_EQ(InMy(user2_), 0u);
+}
+
+// A store that will not keep one certificate: the refusal is the result, the certificate is
+// not there, others are stored as before, and once the store takes it again it is registered.
+TEST_F(CertStore, AnEntryTheStoreRefusesIsReported) {
+  const char* container = "\\\\.\\Korvanet DDDD\\c1";
+  ASSERT_EQ(koba::testing::RefuseStoreEntry(user_), 0u);
+  const DWORD refused = Register(kProvider, container, AT_SIGNATURE, user_);
+  EXPECT_EQ(koba::testing::AllowStoreEntry(user_), 0u);
+  EXPECT_TRUE(refused == ERROR_ACCESS_DENIED ||
+              refused == static_cast<DWORD>(HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED)))
+      << refused;
+  EXPECT_EQ(InMy(user_), 0u);
+  EXPECT_EQ(Register(kProvider, container, AT_SIGNATURE, user2_), 0u);
+  EXPECT_EQ(InMy(user2_), 1u);
+  EXPECT_EQ(Register(kProvider, container, AT_SIGNATURE, user_), 0u);
+  EXPECT_EQ(InMy(user_), 1u);
 }
 
 TEST_F(CertStore, CaCertificatesGoToTheMachineStores) {

@@ -22,15 +22,18 @@ struct FakeKey {
   bool csp_fails = false;
 };
 
+using Store = std::set<std::pair<std::string, uint32_t>>;
+
 // A machine with keys in slots, a personal store and everything the scan writes, recorded.
 class FakeMachine : public ScanEnvironment {
  public:
   std::map<uint32_t, FakeKey> keys;
   bool slot_list_fails = false;
-  std::set<std::pair<std::string, uint32_t>> store;  // (container, key spec)
-  std::vector<std::string> events;                   // usage, diag, registry, UI, broadcasts
+  Store store;                      // (container, key spec)
+  std::vector<std::string> events;  // usage, diag, registry, UI, broadcasts
   std::vector<uint32_t> broadcasts;
   std::set<std::string> failing_containers;
+  Store refused;  // entries the store will not keep
 
   bool GetSlotList(std::vector<uint32_t>* slots) override {
     if (slot_list_fails)
@@ -86,7 +89,8 @@ class FakeMachine : public ScanEnvironment {
   }
   void RegisterCertificate(const std::string& container, uint32_t key_spec,
                            const std::vector<uint8_t>&) override {
-    store.insert({container, key_spec});
+    if (refused.count({container, key_spec}) == 0)
+      store.insert({container, key_spec});
   }
   void DeleteCertificates(const std::string& prefix, int selector) override {
     for (auto it = store.begin(); it != store.end();) {
@@ -133,7 +137,6 @@ std::string Prefix(const std::string& id) {
   return "\\\\.\\Korvanet " + id + "\\";
 }
 
-using Store = std::set<std::pair<std::string, uint32_t>>;
 using Events = std::vector<std::string>;
 
 Store Entries(const std::string& id) {
@@ -289,6 +292,29 @@ TEST_F(KeyScan, FailingContainersAndProvidersAreSkipped) {
   m.keys[2].csp_fails = false;
   scanner.Scan(kScanRescan);
   EXPECT_EQ(m.store, Union(Entries("ID01"), Entries("ID02")));
+}
+
+TEST_F(KeyScan, AnEntryTheStoreRefusesIsRepairedByTheNextScan) {
+  m.keys[1] = TwoContainerKey("ID01", "SER0001");
+  m.keys[2] = TwoContainerKey("ID02", "SER0002");
+  const Store::value_type refused{Prefix("ID01") + "c1", 2};
+  m.refused.insert(refused);
+  scanner.Scan(kScanStart);
+  Store expected = Union(Entries("ID01"), Entries("ID02"));
+  expected.erase(refused);
+  EXPECT_EQ(m.store, expected);
+  EXPECT_EQ(m.broadcasts, std::vector<uint32_t>{kScanArrival});
+  // The store keeps it again: the rescan completes the key.
+  m.refused.clear();
+  scanner.Scan(kScanRescan);
+  EXPECT_EQ(m.store, Union(Entries("ID01"), Entries("ID02")));
+  // A key registered only in part goes: none of its entries stays.
+  m.refused.insert(refused);
+  scanner.Scan(kScanResume);
+  EXPECT_EQ(m.store, expected);
+  m.keys.erase(1);
+  EXPECT_EQ(scanner.Scan(kScanRemoval), 1);
+  EXPECT_EQ(m.store, Entries("ID02"));
 }
 
 TEST(KeyScanFields, DeviceRecord) {

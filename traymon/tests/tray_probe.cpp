@@ -8,11 +8,14 @@
 //                             ("ready" first); ends after SECONDS
 //   send MESSAGE WPARAM       sends a message to the monitor's window (numbers)
 //   signal                    sets the monitor's rescan event (1 when it was there)
-//   handles                   the handle count of the monitor's process
+//   handles                   the number of handles the monitor's process holds
 //   value NAME                a DWORD under the machine settings key, or "missing"
 //   balloon SECONDS           waits for a visible tray balloon (0 when it came)
 //   device EVENT NAME         sends the monitor WM_DEVICECHANGE with a device-interface record
 //   register CONTAINER SPEC DER  registers a certificate for the key's CSP, as a key would
+//                             (1 when the store refused it)
+//   refuse DER / allow DER    makes the personal store refuse that certificate / takes the
+//                             refusal away (common/tests/store_refusal.h)
 //   temp                      the temporary folder (where the diagnostic logs are)
 #include <windows.h>
 // After windows.h.
@@ -29,6 +32,7 @@
 
 #include "cert_store.h"
 #include "settings.h"
+#include "store_refusal.h"
 
 namespace {
 
@@ -177,20 +181,51 @@ int Send(UINT message, WPARAM wparam) {
   return 0;
 }
 
+// The system's handle table (SystemExtendedHandleInformation): Wine's GetProcessHandleCount
+// answers 0 for every process.
+struct HandleEntry {
+  PVOID object;
+  ULONG_PTR process_id;
+  ULONG_PTR handle;
+  ULONG granted_access;
+  USHORT creator_back_trace_index;
+  USHORT object_type_index;
+  ULONG attributes;
+  ULONG reserved;
+};
+struct HandleTable {
+  ULONG_PTR count;
+  ULONG_PTR reserved;
+  HandleEntry entries[1];
+};
+constexpr ULONG kSystemExtendedHandleInformation = 64;
+constexpr LONG kStatusInfoLengthMismatch = static_cast<LONG>(0xC0000004);
+using QuerySystemInformation = LONG(WINAPI*)(ULONG, PVOID, ULONG, PULONG);
+
 int Handles() {
   DWORD pid = 0;
   HWND w = Monitor();
   if (w == nullptr || GetWindowThreadProcessId(w, &pid) == 0)
     return 2;
-  HANDLE p = OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, pid);
-  if (p == nullptr)
+  const auto query = reinterpret_cast<QuerySystemInformation>(reinterpret_cast<void*>(
+      GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation")));
+  if (query == nullptr)
     return 2;
-  DWORD count = 0;
-  const BOOL ok = GetProcessHandleCount(p, &count);
-  CloseHandle(p);
-  if (!ok)
+  std::vector<BYTE> buf(1 << 16);
+  LONG status = 0;
+  while ((status = query(kSystemExtendedHandleInformation, buf.data(),
+                         static_cast<ULONG>(buf.size()), nullptr)) == kStatusInfoLengthMismatch) {
+    buf.resize(buf.size() * 2);
+  }
+  if (status != 0)
     return 2;
-  std::printf("%lu\n", static_cast<unsigned long>(count));
+  const auto* table = reinterpret_cast<const HandleTable*>(buf.data());
+  unsigned long count = 0;
+  for (ULONG_PTR i = 0; i < table->count; ++i) {
+    if (table->entries[i].process_id == pid)
+      ++count;
+  }
+  std::printf("%lu\n", count);
   return 0;
 }
 
@@ -242,18 +277,36 @@ int Device(WPARAM event, const wchar_t* name) {
   return 0;
 }
 
-int Register(const wchar_t* container, DWORD spec, const wchar_t* file) {
+bool ReadDer(const wchar_t* file, std::vector<BYTE>* der) {
   FILE* f = _wfopen(file, L"rb");
   if (f == nullptr)
-    return 2;
-  std::vector<BYTE> der(65536);
-  der.resize(std::fread(der.data(), 1, der.size(), f));
+    return false;
+  der->resize(65536);
+  der->resize(std::fread(der->data(), 1, der->size(), f));
   std::fclose(f);
+  return true;
+}
+
+int Register(const wchar_t* container, DWORD spec, const wchar_t* file) {
+  std::vector<BYTE> der;
+  if (!ReadDer(file, &der))
+    return 2;
   return koba::certstore::RegisterCertificate("Korvanet Vexlo CSP KOBA v1.0",
                                               Utf8(container).c_str(), spec, der.data(),
                                               static_cast<DWORD>(der.size())) == 0
              ? 0
              : 1;
+}
+
+int Refuse(const wchar_t* file, bool refuse) {
+  std::vector<BYTE> der;
+  if (!ReadDer(file, &der))
+    return 2;
+  const DWORD e =
+      refuse ? koba::testing::RefuseStoreEntry(der) : koba::testing::AllowStoreEntry(der);
+  if (e != 0)
+    std::fprintf(stderr, "error %lu\n", static_cast<unsigned long>(e));
+  return e == 0 ? 0 : 1;
 }
 
 }  // namespace
@@ -281,6 +334,8 @@ int wmain(int argc, wchar_t** argv) {
     return Device(static_cast<WPARAM>(wcstoul(argv[2], nullptr, 0)), argv[3]);
   if (cmd == L"register" && argc == 5)
     return Register(argv[2], static_cast<DWORD>(_wtoi(argv[3])), argv[4]);
+  if ((cmd == L"refuse" || cmd == L"allow") && argc == 3)
+    return Refuse(argv[2], cmd == L"refuse");
   if (cmd == L"temp") {
     wchar_t temp[MAX_PATH + 1] = {};
     GetTempPathW(MAX_PATH + 1, temp);

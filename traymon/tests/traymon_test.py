@@ -2,9 +2,12 @@
 through crypt32 (entries and their key-provider binding), the usage log files decoded, the
 diagnostic log, the registry values, and a window of another process that receives the
 broadcast. Device arrivals and removals are sent to the monitor's window as the system sends
-them; session and power messages too (Wine sends neither).
+them, or come from the virtual key bus; session and power messages are sent too (Wine sends
+neither). With the bus, an enrolment through the installed host ends with the monitor
+registering the new certificate.
 
-    traymon_test.py BUILD_DIR VKEY_EXE PROBE_EXE      (inside tools/with-wine.sh, installed)
+    traymon_test.py BUILD_DIR VKEY_EXE PROBE_EXE PAD_DRIVER_EXE [TESTS]
+                                                      (inside tools/with-wine.sh, installed)
 """
 import base64
 import json
@@ -18,13 +21,17 @@ import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "..", "tools", "pylib"))
 import install  # noqa: E402
+import nmhost  # noqa: E402
+import pinpad_driver  # noqa: E402
+import signcheck  # noqa: E402
 import vkeyctl  # noqa: E402
 
-BUILD = VKEY = PROBE = TEMP = None
+BUILD = VKEY = PROBE = DRIVER = TEMP = None
 CSP = "Korvanet Vexlo CSP KOBA v1.0"
 ARRIVAL, REMOVAL = 0x8000, 0x8004
 WM_DEVICECHANGE, WM_POWERBROADCAST, WM_WTSSESSION_CHANGE = 0x219, 0x218, 0x2B1
 DEADLINE = 60
+PIN = "123456"
 
 
 def wait_for(predicate, what, deadline=DEADLINE):
@@ -119,6 +126,12 @@ class TrayMonitor(unittest.TestCase):
         subprocess.run(args, check=True, capture_output=True)
         self.vkey("import-cert", serial, vkeyctl.winpath(cert), "--kind", kind)
         return cert
+
+    def der(self, pem):
+        """The DER form of a PEM certificate file, as a file beside it."""
+        subprocess.run(["openssl", "x509", "-in", pem, "-outform", "DER", "-out", pem + ".der"],
+                       check=True)
+        return pem + ".der"
 
     def make_key(self, serial, containers=("c1", "c2")):
         """A key whose containers each hold an exchange and a signature key, both certified."""
@@ -316,6 +329,41 @@ class TrayMonitor(unittest.TestCase):
         self.assertEqual(self.diag_records("TFLT0001"), ["insert", "remove"])
         self.stop_monitor()
 
+    def test_store_refusing_an_entry(self):
+        self.make_key("TREF0001")
+        prefix = self.prefix("TREF0001")
+        refused = vkeyctl.winpath(self.der(os.path.join(self.dir, "TREF0001-c2-1.der.crt")))
+        part = self.entries_of("TREF0001") - {(prefix + "c2", 1)}
+        self.probe("refuse", refused)
+        try:
+            # The refusal is what registering the certificate answers.
+            p = self.probe("register", prefix + "c2", 1, refused, check=False)
+            self.assertEqual(p.returncode, 1, p.stderr)
+            self.assertEqual(self.store_entries(), set())
+            # The scan registers what the store keeps.
+            self.start_monitor()
+            wait_for(lambda: self.broadcasts() == [(ARRIVAL, 0x219)], "the start broadcast")
+            self.assertEqual(self.store_entries(), part)
+            # The key goes while registered in part: none of its entries stays.
+            self.vkey("remove", "TREF0001")
+            self.device(REMOVAL, "TREF0001")
+            wait_for(lambda: len(self.broadcasts()) == 2, "the removal broadcast")
+            self.assertEqual(self.store_entries(), set())
+            self.vkey("insert", "TREF0001")
+            self.device(ARRIVAL, "TREF0001")
+            wait_for(lambda: len(self.broadcasts()) == 3, "the arrival broadcast")
+            self.assertEqual(self.store_entries(), part)
+        finally:
+            self.probe("allow", refused)
+        # The store keeps it again: the next scan completes the key.
+        self.probe("signal")
+        wait_for(lambda: len(self.broadcasts()) == 4, "the rescan broadcast")
+        self.assertEqual(self.store_entries(), self.entries_of("TREF0001"))
+        self.assertEqual(self.broadcasts(), [(ARRIVAL, 0x219), (REMOVAL, 0x219),
+                                             (ARRIVAL, 0x219), (ARRIVAL, 0x219)])
+        self.stop_monitor()
+        self.assertEqual(self.store_entries(), set())
+
     def handle_count(self):
         return int(self.probe("handles").stdout)
 
@@ -378,20 +426,102 @@ class TrayMonitorDevices(TrayMonitor):
         self.assertEqual(self.value("TDEVB001"), str(REMOVAL))
         self.assertEqual(self.diag_records("TDEVB001"), ["insert", "remove"])
 
-        # Rounds of insertion and removal: the store follows, no handle is leaked.
+        # Rounds of insertion and removal. Each scan ends with its broadcast: then the store
+        # holds exactly the present keys' entries, and with the worker idle after a removal the
+        # monitor holds no more handles than after the first round.
+        start = self.handle_count()
+        self.assertGreater(start, 0)  # its window's thread, events, worker and files at least
         counts = []
-        for _ in range(6):
+        for n in range(6):
             self.vkey("insert", "TDEVB001")
-            wait_for(lambda: self.store_entries() == both, "the arrival")
+            wait_for(lambda: len(self.broadcasts()) == 4 + 2 * n, "the arrival broadcast")
+            self.assertEqual(self.store_entries(), both)
             self.vkey("remove", "TDEVB001")
-            wait_for(lambda: self.store_entries() == stay, "the removal")
+            wait_for(lambda: len(self.broadcasts()) == 5 + 2 * n, "the removal broadcast")
+            self.assertEqual(self.store_entries(), stay)
             counts.append(self.handle_count())
-        self.assertLessEqual(counts[-1], counts[1], counts)
+        self.assertEqual(self.broadcasts()[3:], [(ARRIVAL, 0x219), (REMOVAL, 0x219)] * 6)
+        self.assertLessEqual(max(counts), start, (start, counts))
         self.assertEqual(self.usage_events().count(("TDEVB001", "Insert")), 7)
+        self.assertEqual(self.usage_events().count(("TDEVB001", "Remove")), 7)
+        self.assertEqual(self.diag_records("TDEVB001"), ["insert", "remove"] * 7)
+        self.stop_monitor()
+        self.assertEqual(self.store_entries(), set())
+
+    def ask(self, host, request, pins=0):
+        """Sends a request to the host, types the PIN into each PIN dialog it opens; returns
+        the response data."""
+        host.send(request)
+        for _ in range(pins):
+            with pinpad_driver.PadDriver(PIN, exe=DRIVER, env=self.store.env) as pad:
+                pad.wait()
+        replies = [json.loads(host.receive(120))]
+        while replies[-1]["IsOver"] == 0:
+            replies.append(json.loads(host.receive(120)))
+        return signcheck.joined(replies, request["type"])
+
+    def test_enrollment_is_registered_by_the_monitor(self):
+        """GMCreatePKCS10 and GMWritePKCS7 through the installed host while the monitor runs:
+        the core leaves the store to the monitor and sets its rescan event; the monitor
+        registers the new certificate and drops the entry of the key pair it replaced."""
+        serial, cn = "TENR0001", "Enrol User"
+        self.make_key(serial, containers=())
+        # An older certified key pair of the same name and issuer, which enrolment replaces,
+        # and one of another name, which stays.
+        self.vkey("genkey", serial, "old", "rsa2048", "--spec", 2, "--kind", 1)
+        request = os.path.join(self.dir, "old.der")
+        self.vkey("request", serial, "old", 2, cn, vkeyctl.winpath(request))
+        old = self.ca.issue(request, os.path.join(self.dir, "old.pem"))
+        self.vkey("import-cert", serial, vkeyctl.winpath(old), "--kind", 1)
+        self.vkey("genkey", serial, "keep", "rsa1024", "--spec", 1)
+        self.certify(serial, "keep", 1, "/CN=Other Holder/O=Koba Bank")
+        self.store.use_for_devices()
+        self.start_monitor()
+        prefix = self.prefix(serial)
+        wait_for(lambda: self.broadcasts() == [(ARRIVAL, 0x219)], "the start broadcast")
+        self.assertEqual(self.store_entries(), {(prefix + "old", 2), (prefix + "keep", 1)})
+
+        with nmhost.Host(os.path.join(install.install_dir(), install.HOST_EXE),
+                         env=self.store.env) as host:
+            text = self.ask(host, {"type": "GMCreatePKCS10", "tabID": 1,
+                                   "info": "DN(CN=%s,O=Bank)HASH(SHA256)KEYTYPE(RSA2048)"
+                                           "CERTTYPE(01)" % cn}, pins=1)
+            self.assertIsInstance(text, str, text)
+            der = os.path.join(self.dir, "new.der")
+            with open(der, "wb") as f:
+                f.write(base64.b64decode(text, validate=True))
+            cert = self.ca.issue(der, os.path.join(self.dir, "new.pem"))
+            with open(self.ca.reply(cert, os.path.join(self.dir, "reply.p7")), "rb") as f:
+                reply = base64.b64encode(f.read()).decode()
+            # Nothing the monitor sees has changed yet.
+            self.assertEqual(self.store_entries(), {(prefix + "old", 2), (prefix + "keep", 1)})
+            self.assertEqual(len(self.broadcasts()), 1)
+            self.assertEqual(self.ask(host, {"type": "GMWritePKCS7", "p7": reply}), 0)
+            host.close()
+        names = {c["name"] for c in json.loads(self.vkey("show", serial))["keys"][0]
+                 ["containers"]}
+        self.assertNotIn("old", names)  # same name, same issuer: replaced on the key
+        (label,) = names - {"keep"}
+        wanted = {(prefix + label, 2), (prefix + "keep", 1)}
+        try:
+            wait_for(lambda: self.store_entries() == wanted, "the new certificate's entry")
+        except AssertionError:
+            print(self.probe("store").stdout, file=sys.stderr)
+            raise
+        wait_for(lambda: len(self.broadcasts()) == 2, "the rescan broadcast")
+        self.assertEqual(self.broadcasts()[1], (ARRIVAL, 0x219))
+        # A rescan, the scan of the event: no usage, diagnostic or registry record of an
+        # arrival (a start, arrival or resume scan writes an "Insert" record).
+        self.assertEqual(self.usage_events(), [(serial, "Insert")])
+        self.assertEqual(self.diag_records(serial), ["insert"])
+        self.assertEqual(self.value(serial), "missing")
+        subjects = {line.split("|", 3)[1]: line.split("|", 3)[3]
+                    for line in self.probe("store").stdout.splitlines()}
+        self.assertEqual(subjects[prefix + label], "CN=" + cn)
         self.stop_monitor()
         self.assertEqual(self.store_entries(), set())
 
 
 if __name__ == "__main__":
-    BUILD, VKEY, PROBE = sys.argv[1:4]
-    unittest.main(argv=sys.argv[:1] + (sys.argv[4:] or ["TrayMonitor"]), verbosity=2)
+    BUILD, VKEY, PROBE, DRIVER = sys.argv[1:5]
+    unittest.main(argv=sys.argv[:1] + (sys.argv[5:] or ["TrayMonitor"]), verbosity=2)
