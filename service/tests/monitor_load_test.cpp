@@ -16,6 +16,9 @@ namespace koba::service {
 namespace {
 
 using namespace testing;
+using koba::test::Describe;
+using koba::test::ProcessCensus;
+using koba::test::TakeCensus;
 
 constexpr int kCycles = 4;
 constexpr DWORD kLoadBoundMs = 180000;

@@ -8,7 +8,7 @@
 
 #include "win_handle.h"
 
-namespace koba::service::testing {
+namespace koba::test {
 namespace {
 
 // The system's handle list, as NtQuerySystemInformation gives it (its extended form carries
@@ -135,4 +135,4 @@ std::string Describe(const ProcessCensus& census) {
   return text + ")";
 }
 
-}  // namespace koba::service::testing
+}  // namespace koba::test

@@ -8,7 +8,7 @@
 #include <map>
 #include <string>
 
-namespace koba::service::testing {
+namespace koba::test {
 
 struct ProcessCensus {
   size_t handles = 0;
@@ -26,4 +26,4 @@ bool TakeCensus(HANDLE process, ProcessCensus* census);
 // "handles 41, threads 6 (VexloSerB.exe 5, ntdll.dll 1)", for failure messages.
 std::string Describe(const ProcessCensus& census);
 
-}  // namespace koba::service::testing
+}  // namespace koba::test
