@@ -76,8 +76,12 @@ uint32_t DeviceListServer::ProcessRequest(const uint8_t* request, size_t length,
     *reply_length = kErrorReplySize;
     return 0;
   }
+  // A server already marked removed keeps that mark: the arrival of a new key retires the
+  // removed servers, and one unconfirmed again at every request would never be retired (its
+  // thread, pipe and events would stay for the life of the process, one set per key pulled out).
   for (auto& entry : key_servers_)
-    entry.second->set_presence(Presence::kUnconfirmed);
+    if (entry.second->presence() != Presence::kRemoved)
+      entry.second->set_presence(Presence::kUnconfirmed);
 
   char list[kPathListCapacity];
   const size_t list_size = EnumeratePresentKeys(list, sizeof list);

@@ -130,6 +130,25 @@ TEST_F(KeyMonitorTest, KeyPulledOutEndsTheConnectionAndLeavesTheList) {
   EXPECT_EQ(reply, SerialAnswer("VEXLO031"));
 }
 
+TEST_F(KeyMonitorTest, ANewKeyRetiresTheServerOfAKeyPulledOutBefore) {
+  AddKeys({"VEXLO051"});
+  std::vector<std::string> paths = AwaitKeys({"VEXLO051"});
+  ASSERT_EQ(paths.size(), 1u);
+  const std::wstring gone = KeyPipeNameForPath(paths[0]);
+  ASSERT_EQ(Vkey("remove VEXLO051"), 0);
+  ASSERT_TRUE(AwaitKeys({}).empty());
+  // More requests while the key is out leave its server retired-to-be, not forgotten.
+  for (int i = 0; i < 3; ++i)
+    ASSERT_TRUE(ListOnce(&paths));
+  EXPECT_TRUE(WaitNamedPipeW(gone.c_str(), 1) || GetLastError() != ERROR_FILE_NOT_FOUND);
+
+  AddKeys({"VEXLO052"});
+  ASSERT_EQ(AwaitKeys({"VEXLO052"}).size(), 1u);
+  EXPECT_TRUE(WaitUntil(
+      [&] { return !WaitNamedPipeW(gone.c_str(), 1) && GetLastError() == ERROR_FILE_NOT_FOUND; },
+      kKeyWaitMs));
+}
+
 TEST_F(KeyMonitorTest, StopWithAKeyClientConnectedEndsInBounds) {
   AddKeys({"VEXLO041"});
   const std::vector<std::string> paths = AwaitKeys({"VEXLO041"});

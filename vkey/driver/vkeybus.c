@@ -56,6 +56,11 @@ typedef struct KEY_EXT {
   VKEYBUS_KEY key;
   BOOLEAN plugged; /* reported to the PnP manager as a child of the bus */
   BOOLEAN interface_on;
+  /* Removed by the PnP manager while handles were still open: the device goes with the last
+   * close. Deleted under an open handle, it would never see that handle's close request, which
+   * frees the caller's record and its process handle. */
+  BOOLEAN removed;
+  ULONG open_files;    /* guarded by g_lock */
   UNICODE_STRING link; /* the CD-ROM interface's symbolic link */
 } KEY_EXT;
 
@@ -545,6 +550,11 @@ static void InterfaceOff(KEY_EXT* key) {
   }
 }
 
+static void DeleteKeyDevice(DEVICE_OBJECT* device, KEY_EXT* key) {
+  RtlFreeUnicodeString(&key->link);
+  IoDeleteDevice(device);
+}
+
 static NTSTATUS KeyPnp(DEVICE_OBJECT* device, KEY_EXT* key, IRP* irp, IO_STACK_LOCATION* stack) {
   switch (stack->MinorFunction) {
     case IRP_MN_QUERY_ID: {
@@ -599,16 +609,15 @@ static NTSTATUS KeyPnp(DEVICE_OBJECT* device, KEY_EXT* key, IRP* irp, IO_STACK_L
         InterfaceOff(key);
       return Complete(irp, STATUS_SUCCESS, 0);
     case IRP_MN_REMOVE_DEVICE: {
-      BOOLEAN plugged;
+      BOOLEAN gone;
       InterfaceOff(key);
       Lock();
-      plugged = key->plugged;
+      gone = !key->plugged && !key->open_files;
+      key->removed = !key->plugged && key->open_files;
       Unlock();
       Complete(irp, STATUS_SUCCESS, 0);
-      if (!plugged) {
-        RtlFreeUnicodeString(&key->link);
-        IoDeleteDevice(device);
-      }
+      if (gone)
+        DeleteKeyDevice(device, key);
       return STATUS_SUCCESS;
     }
     default:
@@ -659,15 +668,23 @@ static NTSTATUS DispatchCreate(DEVICE_OBJECT* device, IRP* irp) {
   COMMON_EXT* ext = device->DeviceExtension;
   IO_STACK_LOCATION* stack = IoGetCurrentIrpStackLocation(irp);
   CALLER* caller;
+  BOOLEAN plugged;
   if (ext->kind == KIND_BUS)
     return PassDown((BUS_EXT*)ext, irp);
   if (ext->kind == KIND_CONTROL)
     return Complete(irp, STATUS_SUCCESS, 0);
-  if (!((KEY_EXT*)ext)->plugged)
-    return Complete(irp, STATUS_DEVICE_NOT_CONNECTED, 0);
   caller = ExAllocatePoolWithTag(NonPagedPool, sizeof *caller, TAG);
   if (!caller)
     return Complete(irp, STATUS_INSUFFICIENT_RESOURCES, 0);
+  Lock();
+  plugged = ((KEY_EXT*)ext)->plugged;
+  if (plugged)
+    ++((KEY_EXT*)ext)->open_files;
+  Unlock();
+  if (!plugged) {
+    ExFreePoolWithTag(caller, TAG);
+    return Complete(irp, STATUS_DEVICE_NOT_CONNECTED, 0);
+  }
   caller->pid = 0;
   caller->process = NULL;
   stack->FileObject->FsContext = caller;
@@ -680,11 +697,20 @@ static NTSTATUS DispatchClose(DEVICE_OBJECT* device, IRP* irp) {
   if (ext->kind == KIND_BUS)
     return PassDown((BUS_EXT*)ext, irp);
   if (ext->kind == KIND_KEY && stack->FileObject && stack->FileObject->FsContext) {
+    KEY_EXT* key = (KEY_EXT*)ext;
     CALLER* caller = stack->FileObject->FsContext;
+    BOOLEAN gone;
     if (caller->process)
       CloseHandle(caller->process);
     ExFreePoolWithTag(caller, TAG);
     stack->FileObject->FsContext = NULL;
+    Lock();
+    gone = --key->open_files == 0 && key->removed;
+    Unlock();
+    Complete(irp, STATUS_SUCCESS, 0);
+    if (gone)
+      DeleteKeyDevice(device, key);
+    return STATUS_SUCCESS;
   }
   return Complete(irp, STATUS_SUCCESS, 0);
 }

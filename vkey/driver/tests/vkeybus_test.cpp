@@ -11,7 +11,9 @@
 #include <initguid.h>
 #include <ntddscsi.h>
 #include <ntddstor.h>
+#include <psapi.h>
 #include <setupapi.h>
+#include <tlhelp32.h>
 
 #include <algorithm>
 #include <condition_variable>
@@ -24,6 +26,7 @@
 #include "bus_client.h"
 #include "common/win_handle.h"
 #include "device.h"
+#include "process_census.h"
 #include "store.h"
 #include "testing/temp_store.h"
 
@@ -190,6 +193,32 @@ Bytes Exchange(HANDLE device, const Bytes& apdu, Layout layout, DWORD* error) {
                                 b.size(), &returned, nullptr));
   }
   return Bytes(in + 2, in + 2 + n);
+}
+
+// The process that hosts the bus driver: the winedevice.exe with vkeybus.sys loaded.
+koba::win::UniqueHandle BusHost() {
+  const koba::win::UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  PROCESSENTRY32W entry{};
+  entry.dwSize = sizeof entry;
+  for (BOOL more = Process32FirstW(snapshot.get(), &entry); more;
+       more = Process32NextW(snapshot.get(), &entry)) {
+    if (_wcsicmp(entry.szExeFile, L"winedevice.exe") != 0)
+      continue;
+    koba::win::UniqueHandle process(
+        OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, entry.th32ProcessID));
+    HMODULE modules[256];
+    DWORD needed = 0;
+    if (!process ||
+        !EnumProcessModulesEx(process.get(), modules, sizeof modules, &needed, LIST_MODULES_ALL))
+      continue;
+    for (DWORD i = 0; i < std::min<DWORD>(needed / sizeof(HMODULE), 256); ++i) {
+      wchar_t name[MAX_PATH] = {};
+      if (GetModuleBaseNameW(process.get(), modules[i], name, MAX_PATH) &&
+          _wcsicmp(name, L"vkeybus.sys") == 0)
+        return process;
+    }
+  }
+  return nullptr;
 }
 
 koba::win::UniqueHandle Open(const std::string& path) {
@@ -368,6 +397,50 @@ TEST_F(VkeyBus, ScriptedFaultsFailTheTransaction) {
   device = Open(PathOf("FAULT001"));
   ASSERT_TRUE(device);
   EXPECT_EQ(Exchange(device.get(), select, Layout::k64, &error), (Bytes{0x90, 0x00}));
+}
+
+// A program that holds the key's device open while the key is pulled out: its requests fail,
+// and closing the handle releases all the bus held for it. Wine's PnP manager keeps handles of
+// its own for every device that comes and goes, so a round with a held handle is measured
+// against a round without one.
+TEST_F(VkeyBus, AHandleHeldAcrossARemovalFailsItsRequestsAndIsReleased) {
+  const koba::win::UniqueHandle host = BusHost();
+  ASSERT_TRUE(host);
+  AddKeys({"HELD0001"});
+  const Bytes select = {0x00, 0xA4, 0x04, 0x00, 0x02, 0xA0, 0x01};
+  auto round = [&](bool held) {
+    ASSERT_EQ(AwaitPaths({PathOf("HELD0001")}).size(), 1u);
+    koba::win::UniqueHandle device;
+    DWORD error = 0;
+    if (held) {
+      device = Open(PathOf("HELD0001"));
+      ASSERT_TRUE(device);
+      EXPECT_EQ(Exchange(device.get(), select, Layout::k64, &error), (Bytes{0x90, 0x00}));
+    }
+    ASSERT_EQ(RunVkey("remove HELD0001"), 0u);
+    EXPECT_TRUE(AwaitPaths({}).empty());
+    if (held) {
+      Exchange(device.get(), select, Layout::k64, &error);
+      EXPECT_EQ(error, static_cast<DWORD>(ERROR_DEVICE_NOT_CONNECTED));
+      device.reset();
+    }
+    ASSERT_EQ(RunVkey("insert HELD0001"), 0u);
+    ASSERT_EQ(AwaitPaths({PathOf("HELD0001")}).size(), 1u);
+  };
+  // What the host keeps once (the store half, its caches) comes with the first rounds.
+  round(false);
+  round(true);
+  koba::test::ProcessCensus start, plain, held;
+  ASSERT_TRUE(koba::test::TakeCensus(host.get(), &start));
+  for (int i = 0; i < 3; ++i)
+    round(false);
+  ASSERT_TRUE(koba::test::TakeCensus(host.get(), &plain));
+  for (int i = 0; i < 3; ++i)
+    round(true);
+  ASSERT_TRUE(koba::test::TakeCensus(host.get(), &held));
+  EXPECT_EQ(held.handles - plain.handles, plain.handles - start.handles)
+      << koba::test::Describe(start) << " -> " << koba::test::Describe(plain) << " -> "
+      << koba::test::Describe(held);
 }
 
 // A hidden window registered for the CD-ROM interface class, as the tray monitor registers.
