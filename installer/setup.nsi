@@ -145,6 +145,12 @@ Section "Certificate monitor" SecTrayMonitor
 SectionEnd
 !endif
 
+; The bank's CA certificates in the first Firefox profile, through the NSS of the current
+; Firefox installation; nothing happens without one.
+Section "Firefox" SecFirefox
+  Plugin_lmwt::FFox_AddRootCert
+SectionEnd
+
 !if /FileExists "${BUILD_DIR}/tool/Q2Tool_KOBA.exe"
 Section "Management tool" SecTool
   SetShellVarContext all
