@@ -191,27 +191,25 @@ void AddSecurityDevice(const std::wstring& library_file, const std::wstring& mod
 // for every use; the others keep their e-mail and object-signing trust and become trusted
 // for SSL.
 void ImportCertificate(const NssSession& nss, const bankca::Certificate& ca, bool root) {
-  Slot* slot = nss.internal_key_slot();
-  if (slot == nullptr)
+  const std::unique_ptr<Slot, void (*)(Slot*)> slot(nss.internal_key_slot(), nss.free_slot);
+  if (!slot)
     return;
   std::vector<char> der(ca.der, ca.der + ca.size);
-  Certificate* cert = nss.decode_cert(der.data(), static_cast<int>(der.size()));
-  if (cert != nullptr) {
-    CertDb* db = nullptr;
-    if (nss.import_cert(slot, cert, 0, nullptr, 0) == kSecSuccess &&
-        (db = nss.default_cert_db()) != nullptr) {
-      CertTrust trust{kRootTrust, kRootTrust, kRootTrust};
-      if (!root) {
-        // A certificate without a trust record reads as none.
-        trust = {};
-        nss.get_trust(cert, &trust);
-        trust.ssl = kTerminalTrusted;
-      }
-      nss.change_trust(db, cert, &trust);
-    }
-    nss.destroy_cert(cert);
+  const std::unique_ptr<Certificate, void (*)(Certificate*)> cert(
+      nss.decode_cert(der.data(), static_cast<int>(der.size())), nss.destroy_cert);
+  if (!cert || nss.import_cert(slot.get(), cert.get(), 0, nullptr, 0) != kSecSuccess)
+    return;
+  CertDb* db = nss.default_cert_db();
+  if (db == nullptr)
+    return;
+  CertTrust trust{kRootTrust, kRootTrust, kRootTrust};
+  if (!root) {
+    // A certificate without a trust record reads as none.
+    trust = {};
+    nss.get_trust(cert.get(), &trust);
+    trust.ssl = kTerminalTrusted;
   }
-  nss.free_slot(slot);
+  nss.change_trust(db, cert.get(), &trust);
 }
 
 void AddRootCertificates() {
