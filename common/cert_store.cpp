@@ -24,6 +24,17 @@ using UniqueStore = std::unique_ptr<void, StoreCloser>;
 constexpr size_t kMaxNameChars = 256;
 constexpr DWORD kMaxProvInfoBytes = 2048;
 constexpr wchar_t kDevicePathStart[] = L"\\\\.\\";
+constexpr DWORD kSha1Bytes = 20;
+
+int HexDigit(wchar_t c) {
+  if (c >= L'0' && c <= L'9')
+    return c - L'0';
+  if (c >= L'A' && c <= L'F')
+    return c - L'A' + 10;
+  if (c >= L'a' && c <= L'f')
+    return c - L'a' + 10;
+  return -1;
+}
 
 DWORD LastErrorOr(DWORD fallback) {
   const DWORD e = GetLastError();
@@ -255,6 +266,58 @@ DWORD AddToSystemStore(const wchar_t* store_name, const BYTE* der, DWORD der_len
     return LastErrorOr(static_cast<DWORD>(E_FAIL));
   }
   return 0;
+}
+
+std::wstring Thumbprint(const BYTE* der, DWORD der_len) {
+  const UniqueCert cert(CertCreateCertificateContext(kEncoding, der, der_len));
+  BYTE hash[kSha1Bytes];
+  DWORD size = sizeof hash;
+  if (!cert ||
+      !CertGetCertificateContextProperty(cert.get(), CERT_SHA1_HASH_PROP_ID, hash, &size) ||
+      size != kSha1Bytes)
+    return {};
+  static constexpr wchar_t kHex[] = L"0123456789ABCDEF";
+  std::wstring text;
+  for (const BYTE b : hash) {
+    text += kHex[b >> 4];
+    text += kHex[b & 0xf];
+  }
+  return text;
+}
+
+bool StoreHolds(DWORD location, const wchar_t* store_name, const BYTE* der, DWORD der_len) {
+  const UniqueCert cert(CertCreateCertificateContext(kEncoding, der, der_len));
+  if (!cert || store_name == nullptr)
+    return false;
+  const UniqueStore store(CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0,
+                                        location | CERT_STORE_READONLY_FLAG, store_name));
+  return store && UniqueCert(CertFindCertificateInStore(store.get(), kEncoding, 0,
+                                                        CERT_FIND_EXISTING, cert.get(), nullptr));
+}
+
+DWORD RemoveFromSystemStore(DWORD location, const wchar_t* store_name,
+                            const std::wstring& thumbprint) {
+  BYTE hash[kSha1Bytes];
+  if (store_name == nullptr || thumbprint.size() != 2 * kSha1Bytes)
+    return ERROR_INVALID_PARAMETER;
+  for (DWORD i = 0; i < kSha1Bytes; ++i) {
+    const int high = HexDigit(thumbprint[2 * i]);
+    const int low = HexDigit(thumbprint[2 * i + 1]);
+    if (high < 0 || low < 0)
+      return ERROR_INVALID_PARAMETER;
+    hash[i] = static_cast<BYTE>(high << 4 | low);
+  }
+  const UniqueStore store(
+      CertOpenStore(CERT_STORE_PROV_SYSTEM_REGISTRY_W, 0, 0, location, store_name));
+  if (!store)
+    return LastErrorOr(static_cast<DWORD>(E_FAIL));
+  CRYPT_HASH_BLOB blob{kSha1Bytes, hash};
+  PCCERT_CONTEXT found =
+      CertFindCertificateInStore(store.get(), kEncoding, 0, CERT_FIND_SHA1_HASH, &blob, nullptr);
+  if (found == nullptr)
+    return 0;
+  // Deleting frees the context, also on failure.
+  return CertDeleteCertificateFromStore(found) ? 0 : LastErrorOr(static_cast<DWORD>(E_FAIL));
 }
 
 }  // namespace koba::certstore

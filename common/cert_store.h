@@ -7,6 +7,8 @@
 // After windows.h, which it needs.
 #include <wincrypt.h>
 
+#include <string>
+
 namespace koba::certstore {
 
 constexpr DWORD kEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
@@ -47,5 +49,19 @@ DWORD DeleteStoredCertificates(const char* provider, const char* prefix, int sel
 // Adds a certificate to a system store of the current user, keeping an existing copy. 0 or
 // the error (a store that does not open and a certificate that does not decode included).
 DWORD AddToSystemStore(const wchar_t* store_name, const BYTE* der, DWORD der_len);
+
+// The SHA-1 thumbprint of a DER certificate as 40 upper-case hex digits; empty when it does not
+// decode.
+std::wstring Thumbprint(const BYTE* der, DWORD der_len);
+
+// Whether the system store `store_name` of `location` (CERT_SYSTEM_STORE_CURRENT_USER or
+// _LOCAL_MACHINE) shows the certificate. The current user's view of "ROOT" and "CA" includes
+// the machine's.
+bool StoreHolds(DWORD location, const wchar_t* store_name, const BYTE* der, DWORD der_len);
+
+// Deletes the certificate of that thumbprint from the registry store behind a system store
+// (where a deletion persists). 0 when it is gone, also when it was not there; else the error.
+DWORD RemoveFromSystemStore(DWORD location, const wchar_t* store_name,
+                            const std::wstring& thumbprint);
 
 }  // namespace koba::certstore

@@ -138,14 +138,18 @@ SectionEnd
 Section "Certificate monitor" SecTrayMonitor
   SetOutPath "$INSTDIR"
   File "${BUILD_DIR}/traymon/Q2Svr_KOBA.exe"
-  SetOutPath "$INSTDIR\certs"
-  File "${BUILD_DIR}/traymon/certs/*.cer"
-  SetOutPath "$INSTDIR"
   ; "kill" ends a monitor left by an earlier installation and makes this run exit after the
   ; certificates; Windows starts the monitor at the next logon through the service's Run value.
+  ; The monitor notes which certificates were new to each store, for "removeRoot".
   ExecWait '"$INSTDIR\Q2Svr_KOBA.exe" kill installRoot'
 SectionEnd
 !endif
+
+; The bank's CA certificates in the first Firefox profile, through the NSS of the current
+; Firefox installation; nothing happens without one.
+Section "Firefox" SecFirefox
+  Plugin_lmwt::FFox_AddRootCert
+SectionEnd
 
 !if /FileExists "${BUILD_DIR}/tool/Q2Tool_KOBA.exe"
 Section "Management tool" SecTool
@@ -179,7 +183,9 @@ Section "Uninstall"
     Delete "$INSTDIR\Q2Tool_KOBA.exe"
   ${EndIf}
   ${If} ${FileExists} "$INSTDIR\Q2Svr_KOBA.exe"
-    ExecWait '"$INSTDIR\Q2Svr_KOBA.exe" kill'
+    ; The CA certificates that the installation added go again; those that were there before
+    ; stay.
+    ExecWait '"$INSTDIR\Q2Svr_KOBA.exe" kill removeRoot'
     Delete "$INSTDIR\Q2Svr_KOBA.exe"
     ; The usage logs in the common application data folder ("all" context).
     RMDir /r "$APPDATA\KOBAUkeyLog"
@@ -212,7 +218,6 @@ Section "Uninstall"
   Delete "$INSTDIR\${HOST_NAME}.json"
   RMDir /r "$INSTDIR\langs"
   RMDir /r "$INSTDIR\res"
-  RMDir /r "$INSTDIR\certs"
   Delete "$INSTDIR\uninstall.exe"
   RMDir "$INSTDIR"
 
@@ -224,6 +229,9 @@ Section "Uninstall"
   DeleteRegKey /ifempty HKCU "Software\Google\Chrome"
   DeleteRegKey /ifempty HKCU "Software\Google"
   DeleteRegKey /ifempty HKCU "Software\Microsoft\Edge"
+  ; The user's settings key holds the notes of the user's CA certificates while installed.
+  DeleteRegKey /ifempty HKCU "${SETTINGS_KEY}"
+  DeleteRegKey /ifempty HKCU "Software\Korvanet"
   Plugin_lmwt::DeleteRegKey /x86 /x64 HKLM "${SETTINGS_KEY}" go
   Plugin_lmwt::DeleteRegKey /x86 /x64 /ifempty HKLM "Software\Korvanet" go
   DeleteRegKey HKLM "${UNINSTALL_KEY}"

@@ -40,6 +40,7 @@ CommandWords ParseCommandWords(std::u16string_view command_line) {
   words.skip_user_stores = Contains(command_line, u"installRoot -s");
   words.install_root = Contains(command_line, u"installRoot");
   words.install_tray_tip = Contains(command_line, u"installTrayTip");
+  words.remove_root = Contains(command_line, u"removeRoot");
   return words;
 }
 

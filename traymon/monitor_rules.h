@@ -41,6 +41,8 @@ struct CommandWords {
   bool install_root = false;
   bool skip_user_stores = false;  // "installRoot -s"
   bool install_tray_tip = false;
+  // "removeRoot", for the uninstaller: the CA certificates "installRoot" added go again.
+  bool remove_root = false;
 };
 
 CommandWords ParseCommandWords(std::u16string_view command_line);

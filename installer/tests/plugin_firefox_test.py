@@ -1,6 +1,6 @@
-"""The Firefox exports of Plugin_lmwt that need no NSS, called by real NSIS installers under
-wine64 against profiles, preference folders and install keys laid out as a Firefox
-installation has them."""
+"""The Firefox exports of Plugin_lmwt, called by real NSIS installers under wine64 against
+profiles, preference folders and install keys laid out as a Firefox installation has them;
+those that need NSS reach Debian's behind the test bridge, judged by NSS's own tools."""
 import os
 import shutil
 import subprocess
@@ -23,6 +23,8 @@ VERSION = "115.0 (x64 en-US)"
 SETTINGS = r"HKCU\Software\Korvanet\507Q2_KOBA"
 PLUGIN_KEY = r"HKLM\SOFTWARE\MozillaPlugins\@korvanet.com/koba"
 LINE = 'user_pref("koba.kvn.enabled", true);'
+BANK_CA = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "common",
+                       "bank_ca")
 
 
 def unix_path(windows_path):
@@ -103,6 +105,7 @@ class FirefoxLayout(unittest.TestCase):
             ("query again", "ReadRegStr", ["/x64", "HKLM", PLUGIN_KEY[5:], "Description", "go"],
              "newer"),
             ("no NSS in the installation", "FFox_AddP11Name", ["kvnp11.dll", "KOBA"], nc.UNSET),
+            ("no NSS for certificates", "FFox_AddRootCert", [], nc.UNSET),
         ]
         lines = [nc.case_lines(export, args) for _, export, args, _ in cases]
         results = nc.run(nc.build(PLUGIN_DIR, self.work, "firefox", lines))
@@ -150,6 +153,40 @@ class FirefoxLayout(unittest.TestCase):
         self.assertIn("koba token\n\tlibrary name: " + MODULE_PATH + "\n", listing)
         self.assertNotIn("again", listing)  # the library was already a security device
 
+    def test_root_certificates(self):
+        """The bank's first five CA certificates in the first profile's database: the three
+        roots trusted to issue for every use, the two others trusted for SSL with the rest of
+        their trust kept."""
+        shutil.copy(NSS_BRIDGE, self.path("firefox/nss3.dll"))
+        db = "sql:" + self.first
+        subprocess.run(["certutil", "-N", "-d", db, "--empty-password"], check=True)
+        # The fourth is there already, trusted by the user for e-mail.
+        subprocess.run(["certutil", "-A", "-d", db, "-n", "mail ca", "-t", ",C,", "-i",
+                        os.path.join(BANK_CA, "ca04.cer")], check=True)
+        exe = nc.build(PLUGIN_DIR, self.work, "rootcerts",
+                       [nc.case_lines("FFox_AddRootCert", [])])
+        self.assertEqual(nc.run(exe), [nc.UNSET])
+
+        # Imported without nicknames: the listing shows the trust, looking each certificate up
+        # by its file shows which one has it.
+        listing = subprocess.run(["certutil", "-L", "-d", db], capture_output=True, text=True,
+                                 check=True).stdout
+        entries = sorted(tuple(line.rsplit(None, 1)) for line in listing.splitlines()[4:])
+        self.assertEqual(entries, [("(NULL)", "CT,C,C")] * 3 + [("(NULL)", "P,,"),
+                                                                 ("mail ca", "P,C,")])
+        ssl = {}
+        for name in sorted(os.listdir(BANK_CA)):
+            shown = subprocess.run(["certutil", "-L", "-d", db, "-n",
+                                    os.path.join(BANK_CA, name)],
+                                   capture_output=True, text=True, check=True).stdout
+            if "Certificate Trust Flags:" in shown:
+                flags = shown.split("SSL Flags:")[1].split("Email Flags:")[0]
+                ssl[name] = sorted(line.strip() for line in flags.splitlines() if line.strip())
+        root = ["Trusted CA", "Trusted Client CA", "Valid CA"]
+        self.assertEqual(ssl, {"ca01.cer": root, "ca02.cer": root, "ca03.cer": root,
+                               "ca04.cer": ["Terminal Record", "Trusted"],
+                               "ca05.cer": ["Terminal Record", "Trusted"]})
+
     def test_running_firefox(self):
         firefox = self.path("firefox/firefox.exe")
         shutil.copy(PROBE, firefox)
@@ -196,12 +233,15 @@ class NoFirefox(unittest.TestCase):
             cases = [("FFox_PrefPath", [], "\\defaults\\pref"),
                      ("FFox_CopyJSToPref", [nc.windows_path(script)], nc.UNSET),
                      ("FFox_DelJSFilePref", ["koba.js"], nc.UNSET),
-                     ("FFox_AddP11Name", ["kvnp11.dll", "KOBA"], nc.UNSET)]
+                     ("FFox_AddP11Name", ["kvnp11.dll", "KOBA"], nc.UNSET),
+                     ("FFox_AddRootCert", [], nc.UNSET)]
             exe = nc.build(PLUGIN_DIR, work, "nofirefox",
                            [nc.case_lines(export, args) for export, args, _ in cases])
             self.assertEqual(nc.run(exe), [expected for _, _, expected in cases])
             self.assertTrue(os.path.isfile(os.path.join(work, "userpref", "koba.js")))
             self.assertIsNone(nc.reg_value(SETTINGS, "FFPrefPath"))
+            appdata = unix_path(nc.wine("cmd.exe", "/c", "echo %APPDATA%")[1].strip())
+            self.assertFalse(os.path.exists(os.path.join(appdata, "Mozilla")))
 
 
 if __name__ == "__main__":

@@ -1,8 +1,11 @@
 """setup.exe /S installs the system into the run's prefix and the uninstaller it leaves takes
 all of it away again: the registry and the files of drive C: are compared with the state
 before the installation."""
+import hashlib
 import json
 import os
+import re
+import struct
 import subprocess
 import sys
 import tempfile
@@ -26,12 +29,29 @@ VOLATILE_KEYS = ("\\Hardware\\", "\\Hardware Profiles\\", "\\Control\\Video", "\
                  "\\PerfFlib", "\\Shell\\BagMRU", "\\ShellNoRoam", "\\Dynamic", "\\Bags",
                  "\\Time Zones", "\\Installer", "\\SessionInfo",
                  # Wine's Authenticode provider keeps its state here once a signature is checked.
-                 "\\Wintrust")
+                 "\\WinTrust\\Trust Providers\\Software Publishing]")
 VOLATILE_FILES = ("/temp/", "/windows/logs/")
-# What the uninstaller leaves on purpose: the bank's CA certificates that the tray monitor's
-# "installRoot" put into the certificate stores stay trusted, since no program of the system
-# takes them away again.
-KEPT_KEYS = ("\\SystemCertificates",)
+BANK_CA = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "common",
+                       "bank_ca")
+STORE = r"%s\Software\Microsoft\SystemCertificates\%s\Certificates\%s"
+NOTES = r"%s\Software\Korvanet\507Q2_KOBA\AddedCACertificates\%s"
+# Wine's own certificate state, made when a program first opens the system stores: the
+# stores' empty keys, and the build machine's trusted roots that Wine copies into the machine's
+# "Root" store. The bank's certificates in "Root" are compared like everything else.
+STORE_KEY = re.compile(r"\\SystemCertificates\\[^\\]+(\\(Certificates|CRLs|CTLs))?\]$", re.I)
+MACHINE_ROOT = re.compile(r"^\[HKEY_LOCAL_MACHINE\\Software\\(Wow6432Node\\)?Microsoft\\"
+                          r"SystemCertificates\\Root\\Certificates\\([0-9A-F]{40})\]$", re.I)
+
+
+def bank_thumbprints():
+    return {thumbprint(name) for name in os.listdir(BANK_CA)}
+
+
+def wine_certificate_state(key, line):
+    if line == key and STORE_KEY.search(key):
+        return True
+    root = MACHINE_ROOT.match(key)
+    return root is not None and root.group(2).upper() not in bank_thumbprints()
 
 
 def prefix():
@@ -53,7 +73,8 @@ def registry_state():
                     elif not line.strip() or line.startswith("REGEDIT") or line.startswith("@="):
                         if not line.startswith("@="):
                             continue
-                    if any(v.lower() in key.lower() for v in VOLATILE_KEYS + KEPT_KEYS):
+                    if any(v.lower() in key.lower() for v in VOLATILE_KEYS) or \
+                            wine_certificate_state(key, line):
                         continue
                     lines.add(key + " " + line if line != key else key)
     return lines
@@ -81,8 +102,32 @@ def wait_for(predicate, what, seconds=120):
     raise AssertionError("timed out waiting for " + what)
 
 
+def thumbprint(name):
+    with open(os.path.join(BANK_CA, name), "rb") as f:
+        return hashlib.sha1(f.read()).hexdigest().upper()
+
+
+def in_store(root, store, name):
+    return nc.reg_key_exists(STORE % (root, store, thumbprint(name)))
+
+
 class SetupRoundTrip(unittest.TestCase):
+    def put_in_store(self, root, store, name):
+        """A certificate that another program put into a store before the installation, as
+        Wine's crypt32 keeps it in the registry: its SHA-1 hash and certificate properties."""
+        with open(os.path.join(BANK_CA, name), "rb") as f:
+            der = f.read()
+        key = STORE % (root, store, thumbprint(name))
+        sha1 = hashlib.sha1(der).digest()
+        blob = struct.pack("<III", 3, 1, len(sha1)) + sha1 + struct.pack("<III", 32, 1, len(der))
+        nc.wine("reg.exe", "add", key, "/v", "Blob", "/t", "REG_BINARY", "/d",
+                (blob + der).hex(), "/f", check=True)
+        self.addCleanup(nc.wine, "reg.exe", "delete", key, "/f")
+
     def test_install_then_uninstall(self):
+        # Two of the bank's certificates trusted already: the user's root, the machine's CA.
+        self.put_in_store("HKCU", "ROOT", "ca02.cer")
+        self.put_in_store("HKLM", "CA", "ca04.cer")
         registry_before, files_before = registry_state(), file_state()
         target = os.path.join(prefix(), "drive_c", *INSTALL_DIR)
         started = time.monotonic()
@@ -105,6 +150,20 @@ class SetupRoundTrip(unittest.TestCase):
             self.assertEqual(
                 nc.reg_value(r"HKCU\Software\%s\NativeMessagingHosts\%s" % (browser, HOST_NAME),
                              ""), ("REG_SZ", windows_dir + "\\" + HOST_NAME + ".json"))
+
+        # The CA certificates in the stores that did not show them yet, and only those noted.
+        added = {("HKCU", "ROOT"): ["ca01.cer", "ca03.cer"], ("HKCU", "CA"): ["ca05.cer"],
+                 ("HKLM", "ROOT"): ["ca01.cer", "ca02.cer", "ca03.cer", "ca06.cer"],
+                 ("HKLM", "CA"): ["ca05.cer", "ca07.cer", "ca08.cer"]}
+        for (root, store), names in added.items():
+            for name in names:
+                self.assertTrue(in_store(root, store, name), (root, store, name))
+                self.assertEqual(nc.reg_value(NOTES % (root, store), thumbprint(name))[0],
+                                 "REG_SZ", (root, store, name))
+        # The user's view of "CA" shows the machine's.
+        self.assertFalse(in_store("HKCU", "CA", "ca04.cer"))
+        for root, store, name in (("HKCU", "ROOT", "ca02.cer"), ("HKLM", "CA", "ca04.cer")):
+            self.assertIsNone(nc.reg_value(NOTES % (root, store), thumbprint(name)))
 
         started = time.monotonic()
         nc.wine(windows_dir + "\\uninstall.exe", "/S", check=True)

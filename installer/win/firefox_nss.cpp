@@ -1,11 +1,14 @@
-// Firefox's security devices through Firefox's own NSS libraries, loaded from its installation
-// folder: the system's PKCS#11 module registered once in the first profile's module database.
+// Firefox's certificate and module databases through Firefox's own NSS libraries, loaded from
+// its installation folder: the bank's CA certificates imported with their trust, and the
+// system's PKCS#11 module registered once, both in the first profile.
 #include <windows.h>
 
 #include <algorithm>
 #include <memory>
 #include <string>
+#include <vector>
 
+#include "bank_ca.h"
 #include "firefox_profiles.h"
 #include "nsis_plugin.h"
 #include "system_info.h"
@@ -30,6 +33,23 @@ struct SecmodModuleList {
   SecmodModuleList* next;
   SecmodModule* module;
 };
+// Opaque to the caller.
+struct Certificate;
+struct Slot;
+struct CertDb;
+// NSS's trust record: flags for SSL, e-mail and object signing.
+struct CertTrust {
+  unsigned ssl;
+  unsigned email;
+  unsigned object_signing;
+};
+constexpr unsigned kTrustedCa = 0x10;        // CERTDB_TRUSTED_CA
+constexpr unsigned kTrustedClientCa = 0x80;  // CERTDB_TRUSTED_CLIENT_CA
+constexpr unsigned kRootTrust = kTrustedCa | kTrustedClientCa;
+constexpr unsigned kTerminalTrusted = 0x1 | 0x2;  // CERTDB_TERMINAL_RECORD | CERTDB_TRUSTED
+// The bank's certificates that go to Firefox, of bank_ca.h's order; the first three are roots.
+constexpr int kFirefoxCertificates = 5;
+constexpr int kFirefoxRoots = 3;
 
 struct LibraryFreer {
   void operator()(HMODULE module) const { FreeLibrary(module); }
@@ -69,8 +89,20 @@ class NssSession {
     default_modules = Resolve<SecmodModuleList* (*)()>(nss3_.get(), "SECMOD_GetDefaultModuleList");
     add_new_module = Resolve<SECStatus (*)(const char*, const char*, unsigned long, unsigned long)>(
         nss3_.get(), "SECMOD_AddNewModule");
-    if (!pr_init_ || !nss_initialize_ || !nss_shutdown_ || !find_module || !default_modules ||
-        !add_new_module)
+    HMODULE smime = smime3_ ? smime3_.get() : nss3_.get();
+    decode_cert = Resolve<Certificate* (*)(char*, int)>(smime, "CERT_DecodeCertFromPackage");
+    destroy_cert = Resolve<void (*)(Certificate*)>(smime, "CERT_DestroyCertificate");
+    internal_key_slot = Resolve<Slot* (*)()>(nss3_.get(), "PK11_GetInternalKeySlot");
+    free_slot = Resolve<void (*)(Slot*)>(nss3_.get(), "PK11_FreeSlot");
+    // The object handle is a CK_ULONG: 32 bits on Windows.
+    import_cert = Resolve<SECStatus (*)(Slot*, Certificate*, unsigned long, const char*, int)>(
+        nss3_.get(), "PK11_ImportCert");
+    default_cert_db = Resolve<CertDb* (*)()>(nss3_.get(), "CERT_GetDefaultCertDB");
+    get_trust =
+        Resolve<SECStatus (*)(const Certificate*, CertTrust*)>(nss3_.get(), "CERT_GetCertTrust");
+    change_trust = Resolve<SECStatus (*)(CertDb*, Certificate*, CertTrust*)>(
+        nss3_.get(), "CERT_ChangeCertTrust");
+    if (!pr_init_ || !nss_initialize_ || !nss_shutdown_)
       return;
     pr_init_(1, 1, 1);
     const std::vector<Profile> profiles = Profiles();
@@ -90,11 +122,24 @@ class NssSession {
   NssSession& operator=(const NssSession&) = delete;
 
   bool ready() const { return initialised_; }
+  bool has_modules() const { return find_module && default_modules && add_new_module; }
+  bool has_certificates() const {
+    return decode_cert && destroy_cert && internal_key_slot && free_slot && import_cert &&
+           default_cert_db && get_trust && change_trust;
+  }
 
   SecmodModule* (*find_module)(const char*) = nullptr;
   void (*destroy_module)(SecmodModule*) = nullptr;
   SecmodModuleList* (*default_modules)() = nullptr;
   SECStatus (*add_new_module)(const char*, const char*, unsigned long, unsigned long) = nullptr;
+  Certificate* (*decode_cert)(char*, int) = nullptr;
+  void (*destroy_cert)(Certificate*) = nullptr;
+  Slot* (*internal_key_slot)() = nullptr;
+  void (*free_slot)(Slot*) = nullptr;
+  SECStatus (*import_cert)(Slot*, Certificate*, unsigned long, const char*, int) = nullptr;
+  CertDb* (*default_cert_db)() = nullptr;
+  SECStatus (*get_trust)(const Certificate*, CertTrust*) = nullptr;
+  SECStatus (*change_trust)(CertDb*, Certificate*, CertTrust*) = nullptr;
 
  private:
   UniqueLibrary nss3_, nspr4_, smime3_;
@@ -118,7 +163,7 @@ void AddSecurityDevice(const std::wstring& library_file, const std::wstring& mod
   if (file.empty() || name.empty())
     return;
   NssSession nss;
-  if (!nss.ready())
+  if (!nss.ready() || !nss.has_modules())
     return;
   SecmodModuleList* modules = nss.default_modules();
   for (SecmodModuleList* entry = modules; entry != nullptr; entry = entry->next) {
@@ -142,10 +187,47 @@ void AddSecurityDevice(const std::wstring& library_file, const std::wstring& mod
   nss.add_new_module(name.c_str(), path.c_str(), 0, 0);
 }
 
+// One certificate into the internal key slot, then its trust: a root is trusted to issue
+// for every use; the others keep their e-mail and object-signing trust and become trusted
+// for SSL.
+void ImportCertificate(const NssSession& nss, const bankca::Certificate& ca, bool root) {
+  const std::unique_ptr<Slot, void (*)(Slot*)> slot(nss.internal_key_slot(), nss.free_slot);
+  if (!slot)
+    return;
+  std::vector<char> der(ca.der, ca.der + ca.size);
+  const std::unique_ptr<Certificate, void (*)(Certificate*)> cert(
+      nss.decode_cert(der.data(), static_cast<int>(der.size())), nss.destroy_cert);
+  if (!cert || nss.import_cert(slot.get(), cert.get(), 0, nullptr, 0) != kSecSuccess)
+    return;
+  CertDb* db = nss.default_cert_db();
+  if (db == nullptr)
+    return;
+  CertTrust trust{kRootTrust, kRootTrust, kRootTrust};
+  if (!root) {
+    // A certificate without a trust record reads as none.
+    trust = {};
+    nss.get_trust(cert.get(), &trust);
+    trust.ssl = kTerminalTrusted;
+  }
+  nss.change_trust(db, cert.get(), &trust);
+}
+
+void AddRootCertificates() {
+  NssSession nss;
+  if (!nss.ready() || !nss.has_certificates())
+    return;
+  for (int i = 0; i < kFirefoxCertificates; ++i)
+    ImportCertificate(nss, bankca::At(i), i < kFirefoxRoots);
+}
+
 }  // namespace
 }  // namespace koba::installer::firefox
 
 namespace nsis = koba::installer::nsis;
+
+KOBA_NSIS_EXPORT(FFox_AddRootCert) {
+  koba::installer::firefox::AddRootCertificates();
+}
 
 KOBA_NSIS_EXPORT(FFox_AddP11Name) {
   nsis::Arg<> library, name;

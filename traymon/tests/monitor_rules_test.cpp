@@ -8,22 +8,25 @@ namespace {
 TEST(MonitorRules, CommandWords) {
   struct Case {
     const char16_t* line;
-    bool kill, root, skip, tip;
+    bool kill, root, skip, tip, remove;
   } cases[] = {
-      {u"Q2Svr_KOBA.exe", false, false, false, false},
-      {u"Q2Svr_KOBA.exe kill", true, false, false, false},
-      {u"x.exe installRoot", false, true, false, false},
-      {u"x.exe installRoot -s", false, true, true, false},
-      {u"x.exe installRoot  -s", false, true, false, false},
-      {u"x.exe installroot -s KILL", false, false, false, false},           // case-sensitive
-      {u"x.exe killinstallRoot -sinstallTrayTip", true, true, true, true},  // substrings
-      {u"\"C:\\skill\\x.exe\"", true, false, false, false},
+      {u"Q2Svr_KOBA.exe", false, false, false, false, false},
+      {u"Q2Svr_KOBA.exe kill", true, false, false, false, false},
+      {u"x.exe installRoot", false, true, false, false, false},
+      {u"x.exe installRoot -s", false, true, true, false, false},
+      {u"x.exe installRoot  -s", false, true, false, false, false},
+      {u"x.exe installroot -s KILL removeroot", false, false, false, false, false},  // case
+      {u"x.exe killinstallRoot -sinstallTrayTip", true, true, true, true, false},    // substrings
+      {u"\"C:\\skill\\x.exe\"", true, false, false, false, false},
+      {u"x.exe kill removeRoot", true, false, false, false, true},
+      {u"x.exe removeRootinstallRoot", false, true, false, false, true},
   };
   for (const Case& c : cases) {
     const CommandWords w = ParseCommandWords(c.line);
     EXPECT_EQ(w.kill, c.kill);
     EXPECT_EQ(w.install_root, c.root);
     EXPECT_EQ(w.skip_user_stores, c.skip);
+    EXPECT_EQ(w.remove_root, c.remove);
     EXPECT_EQ(w.install_tray_tip, c.tip);
   }
 }

@@ -67,6 +67,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     std::wstring unused;
     ChooseUsageLogFile(&unused);
   }
+  if (words.remove_root)
+    RemoveInstalledRoots();
   if (words.kill || running != nullptr)
     return 1;
 

@@ -23,6 +23,17 @@ extern void SECMOD_DestroyModule(void* module);
 extern int SECMOD_AddNewModule(const char* name, const char* dll_path,
                                unsigned long mechanism_flags, unsigned long cipher_flags);
 
+extern void* PK11_GetInternalKeySlot(void);
+extern void PK11_FreeSlot(void* slot);
+extern int PK11_ImportCert(void* slot, void* cert, unsigned long key, const char* nickname,
+                           int include_trust);
+extern void* CERT_DecodeCertFromPackage(char* der, int length);
+extern void CERT_DestroyCertificate(void* cert);
+extern void* CERT_GetDefaultCertDB(void);
+/* The trust record is three unsigned ints on both sides. */
+extern int CERT_GetCertTrust(const void* cert, void* trust);
+extern int CERT_ChangeCertTrust(void* db, void* cert, void* trust);
+
 extern char* CDECL wine_get_unix_file_name(const WCHAR* dos);
 
 void CDECL w_PR_Init(int type, int priority, unsigned int max_ptds) {
@@ -71,4 +82,37 @@ void CDECL w_SECMOD_DestroyModule(void* module) {
 int CDECL w_SECMOD_AddNewModule(const char* name, const char* dll_path,
                                 unsigned int mechanism_flags, unsigned int cipher_flags) {
   return SECMOD_AddNewModule(name, dll_path, mechanism_flags, cipher_flags);
+}
+
+void* CDECL w_PK11_GetInternalKeySlot(void) {
+  return PK11_GetInternalKeySlot();
+}
+
+void CDECL w_PK11_FreeSlot(void* slot) {
+  PK11_FreeSlot(slot);
+}
+
+int CDECL w_PK11_ImportCert(void* slot, void* cert, unsigned int key, const char* nickname,
+                            int include_trust) {
+  return PK11_ImportCert(slot, cert, key, nickname, include_trust);
+}
+
+void* CDECL w_CERT_DecodeCertFromPackage(char* der, int length) {
+  return CERT_DecodeCertFromPackage(der, length);
+}
+
+void CDECL w_CERT_DestroyCertificate(void* cert) {
+  CERT_DestroyCertificate(cert);
+}
+
+void* CDECL w_CERT_GetDefaultCertDB(void) {
+  return CERT_GetDefaultCertDB();
+}
+
+int CDECL w_CERT_GetCertTrust(const void* cert, void* trust) {
+  return CERT_GetCertTrust(cert, trust);
+}
+
+int CDECL w_CERT_ChangeCertTrust(void* db, void* cert, void* trust) {
+  return CERT_ChangeCertTrust(db, cert, trust);
 }

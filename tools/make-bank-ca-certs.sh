@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Makes the eight CA certificates that stand in for the bank's, in the order the tray monitor
-# installs them: ca01-ca03 and ca06 self-signed roots, ca04 and ca05 issued by ca01, ca07 and
-# ca08 by ca06 (DER, "KOBA Test Bank" in every subject).
-# Usage: make_ca_certs.sh OUTDIR
+# Made common/bank_ca/: the eight CA certificates that stand in for the bank's, in the order
+# they are installed: ca01-ca03 and ca06 self-signed roots, ca04 and ca05 issued by ca01, ca07
+# and ca08 by ca06 (DER, "KOBA Test Bank" in every subject). The keys are not kept: run it
+# again only to replace the whole set.
+# Usage: make-bank-ca-certs.sh OUTDIR
 set -euo pipefail
 out=$1
 work=$(mktemp -d)
