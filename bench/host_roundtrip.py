@@ -23,15 +23,23 @@ def round_trips(exe, count):
     return samples
 
 
-def start_ups(exe, count):
-    samples = []
+def start_up(exe):
+    t0 = time.perf_counter()
+    with nmhost.Host(exe) as host:
+        host.request(REQUEST)
+        elapsed = time.perf_counter() - t0
+        host.close()
+    return elapsed
+
+
+def start_ups(exes, count):
+    """Start-ups to the first reply, the programs taking turns so that a change in the
+    machine's load touches all of them alike."""
+    samples = {exe: [] for exe in exes}
     for _ in range(count):
-        t0 = time.perf_counter()
-        with nmhost.Host(exe) as host:
-            host.request(REQUEST)
-            samples.append(time.perf_counter() - t0)
-            host.close()
-    return samples
+        for exe in exes:
+            samples[exe].append(start_up(exe))
+    return [samples[exe] for exe in exes]
 
 
 def describe(samples):
@@ -41,11 +49,12 @@ def describe(samples):
 
 def main():
     host_exe, echo_exe = sys.argv[1], sys.argv[2]
-    trips, starts = 2000, 20
-    rows = {}
-    for name, exe in (("host", host_exe), ("echo", echo_exe)):
-        rows[name] = (round_trips(exe, trips), start_ups(exe, starts))
-        print("%-5s round trip (%d): %s; start-up to first reply (%d): %s"
+    trips, starts = 2000, 40
+    names, exes = ("host", "echo"), (host_exe, echo_exe)
+    rows = {name: (round_trips(exe, trips), starts_of)
+            for name, exe, starts_of in zip(names, exes, start_ups(exes, starts))}
+    for name in names:
+        print("%-5s round trip (%d): %s; start-up to first reply (%d, taking turns): %s"
               % (name, trips, describe(rows[name][0]), starts, describe(rows[name][1])))
     for i, what in enumerate(("round trip", "start-up")):
         ratio = statistics.median(rows["host"][i]) / statistics.median(rows["echo"][i])

@@ -100,9 +100,10 @@ function(koba_test name)
   endif()
 endfunction()
 
-# PE checks of the win32 build: the deliverables are produced with the right machine and
-# subsystem. Run with objdump; nothing 32-bit is executed here.
+# PE checks of the deliverables: produced with the right machine and subsystem (and, when DLL
+# names follow, importing from those only). Run with objdump; nothing 32-bit is executed here.
 function(koba_pe_check target machine subsystem)
   add_test(NAME pe_${target}
-           COMMAND ${KOBA_ROOT}/tools/check-pe.sh $<TARGET_FILE:${target}> ${machine} ${subsystem})
+           COMMAND ${KOBA_ROOT}/tools/check-pe.sh $<TARGET_FILE:${target}> ${machine} ${subsystem}
+                   ${ARGN})
 endfunction()

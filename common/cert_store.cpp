@@ -6,18 +6,66 @@
 #include <vector>
 
 #include "code_page.h"
+#include "system_library.h"
 #include "x500_name.h"
 
 namespace koba::certstore {
 namespace {
 
+using win::SystemLibrary;
+
+// crypt32's entry points, resolved when the first helper runs: most runs of the programs that
+// carry these helpers never touch a certificate store.
+struct Crypt32 {
+  decltype(&::CertAddCertificateContextToStore) CertAddCertificateContextToStore = nullptr;
+  decltype(&::CertCloseStore) CertCloseStore = nullptr;
+  decltype(&::CertCompareCertificateName) CertCompareCertificateName = nullptr;
+  decltype(&::CertCreateCertificateContext) CertCreateCertificateContext = nullptr;
+  decltype(&::CertDeleteCertificateFromStore) CertDeleteCertificateFromStore = nullptr;
+  decltype(&::CertDuplicateCertificateContext) CertDuplicateCertificateContext = nullptr;
+  decltype(&::CertEnumCertificatesInStore) CertEnumCertificatesInStore = nullptr;
+  decltype(&::CertFindCertificateInStore) CertFindCertificateInStore = nullptr;
+  decltype(&::CertFreeCertificateContext) CertFreeCertificateContext = nullptr;
+  decltype(&::CertGetCertificateContextProperty) CertGetCertificateContextProperty = nullptr;
+  decltype(&::CertGetNameStringA) CertGetNameStringA = nullptr;
+  decltype(&::CertGetNameStringW) CertGetNameStringW = nullptr;
+  decltype(&::CertOpenStore) CertOpenStore = nullptr;
+  decltype(&::CertSetCertificateContextProperty) CertSetCertificateContextProperty = nullptr;
+  bool complete = false;
+};
+
+const Crypt32& Crypt() {
+  static const SystemLibrary library(L"crypt32.dll");
+  static const Crypt32 api = [] {
+    Crypt32 a;
+    a.complete =
+        library.Resolve("CertAddCertificateContextToStore", &a.CertAddCertificateContextToStore) &&
+        library.Resolve("CertCloseStore", &a.CertCloseStore) &&
+        library.Resolve("CertCompareCertificateName", &a.CertCompareCertificateName) &&
+        library.Resolve("CertCreateCertificateContext", &a.CertCreateCertificateContext) &&
+        library.Resolve("CertDeleteCertificateFromStore", &a.CertDeleteCertificateFromStore) &&
+        library.Resolve("CertDuplicateCertificateContext", &a.CertDuplicateCertificateContext) &&
+        library.Resolve("CertEnumCertificatesInStore", &a.CertEnumCertificatesInStore) &&
+        library.Resolve("CertFindCertificateInStore", &a.CertFindCertificateInStore) &&
+        library.Resolve("CertFreeCertificateContext", &a.CertFreeCertificateContext) &&
+        library.Resolve("CertGetCertificateContextProperty",
+                        &a.CertGetCertificateContextProperty) &&
+        library.Resolve("CertGetNameStringA", &a.CertGetNameStringA) &&
+        library.Resolve("CertGetNameStringW", &a.CertGetNameStringW) &&
+        library.Resolve("CertOpenStore", &a.CertOpenStore) &&
+        library.Resolve("CertSetCertificateContextProperty", &a.CertSetCertificateContextProperty);
+    return a;
+  }();
+  return api;
+}
+
 struct ContextFreer {
-  void operator()(PCCERT_CONTEXT c) const { CertFreeCertificateContext(c); }
+  void operator()(PCCERT_CONTEXT c) const { Crypt().CertFreeCertificateContext(c); }
 };
 using UniqueCert = std::unique_ptr<const CERT_CONTEXT, ContextFreer>;
 
 struct StoreCloser {
-  void operator()(HCERTSTORE s) const { CertCloseStore(s, 0); }
+  void operator()(HCERTSTORE s) const { Crypt().CertCloseStore(s, 0); }
 };
 using UniqueStore = std::unique_ptr<void, StoreCloser>;
 
@@ -42,20 +90,20 @@ DWORD LastErrorOr(DWORD fallback) {
 }
 
 UniqueStore OpenSystemStore(DWORD location, const wchar_t* name) {
-  return UniqueStore(CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, location, name));
+  return UniqueStore(Crypt().CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, location, name));
 }
 
 // The registry store behind the current user's "MY", where registered certificates persist.
 // Deleting through it removes the stored copy (Wine's system-store view reports success but
 // keeps certificates that an earlier process stored).
 UniqueStore OpenUserMyRegistry() {
-  return UniqueStore(CertOpenStore(CERT_STORE_PROV_SYSTEM_REGISTRY_W, 0, 0,
-                                   CERT_SYSTEM_STORE_CURRENT_USER, L"MY"));
+  return UniqueStore(Crypt().CertOpenStore(CERT_STORE_PROV_SYSTEM_REGISTRY_W, 0, 0,
+                                           CERT_SYSTEM_STORE_CURRENT_USER, L"MY"));
 }
 
 bool IsSelfSigned(PCCERT_CONTEXT cert) {
-  return CertCompareCertificateName(kEncoding, &cert->pCertInfo->Subject,
-                                    &cert->pCertInfo->Issuer) != FALSE;
+  return Crypt().CertCompareCertificateName(kEncoding, &cert->pCertInfo->Subject,
+                                            &cert->pCertInfo->Issuer) != FALSE;
 }
 
 bool AnsiName(const char* in, std::wstring* out) {
@@ -64,9 +112,11 @@ bool AnsiName(const char* in, std::wstring* out) {
 
 template <typename Char>
 DWORD Field(const BYTE* der, DWORD der_len, int selector, Char* out, DWORD out_chars) {
+  if (!Crypt().complete)
+    return ERROR_MOD_NOT_FOUND;
   if (out == nullptr)
     return ERROR_INVALID_PARAMETER;
-  const UniqueCert cert(CertCreateCertificateContext(kEncoding, der, der_len));
+  const UniqueCert cert(Crypt().CertCreateCertificateContext(kEncoding, der, der_len));
   if (!cert)
     return LastErrorOr(static_cast<DWORD>(CRYPT_E_ASN1_BADTAG));
   const CERT_INFO* info = cert->pCertInfo;
@@ -108,9 +158,9 @@ DWORD Field(const BYTE* der, DWORD der_len, int selector, Char* out, DWORD out_c
   // for a buffer that is too small.
   auto get = [&](Char* buf, DWORD cch) -> DWORD {
     if constexpr (sizeof(Char) == 1) {
-      return CertGetNameStringA(cert.get(), type, flags, type_para, buf, cch);
+      return Crypt().CertGetNameStringA(cert.get(), type, flags, type_para, buf, cch);
     } else {
-      return CertGetNameStringW(cert.get(), type, flags, type_para, buf, cch);
+      return Crypt().CertGetNameStringW(cert.get(), type, flags, type_para, buf, cch);
     }
   };
   const DWORD needed = get(nullptr, 0);
@@ -133,13 +183,14 @@ DWORD Field(const BYTE* der, DWORD der_len, int selector, Char* out, DWORD out_c
 // one).
 bool ProvInfo(PCCERT_CONTEXT cert, std::vector<BYTE>* buf) {
   DWORD size = 0;
-  if (!CertGetCertificateContextProperty(cert, CERT_KEY_PROV_INFO_PROP_ID, nullptr, &size) ||
+  if (!Crypt().CertGetCertificateContextProperty(cert, CERT_KEY_PROV_INFO_PROP_ID, nullptr,
+                                                 &size) ||
       size < sizeof(CRYPT_KEY_PROV_INFO) || size > kMaxProvInfoBytes) {
     return false;
   }
   buf->assign(size, 0);
-  return CertGetCertificateContextProperty(cert, CERT_KEY_PROV_INFO_PROP_ID, buf->data(), &size) !=
-         FALSE;
+  return Crypt().CertGetCertificateContextProperty(cert, CERT_KEY_PROV_INFO_PROP_ID, buf->data(),
+                                                   &size) != FALSE;
 }
 
 bool StartsWith(const wchar_t* s, const std::wstring& prefix) {
@@ -173,9 +224,11 @@ DWORD CertificateFieldW(const BYTE* der, DWORD der_len, int selector, wchar_t* o
 
 DWORD RegisterCertificate(const char* provider, const char* container, DWORD key_spec,
                           const BYTE* der, DWORD der_len) {
+  if (!Crypt().complete)
+    return ERROR_MOD_NOT_FOUND;
   if (key_spec > AT_SIGNATURE)
     return ERROR_INVALID_PARAMETER;
-  const UniqueCert cert(CertCreateCertificateContext(kEncoding, der, der_len));
+  const UniqueCert cert(Crypt().CertCreateCertificateContext(kEncoding, der, der_len));
   if (!cert)
     return LastErrorOr(static_cast<DWORD>(CRYPT_E_ASN1_BADTAG));
   const bool self_signed = IsSelfSigned(cert.get());
@@ -193,7 +246,8 @@ DWORD RegisterCertificate(const char* provider, const char* container, DWORD key
     info.pwszProvName = provider_w.data();
     info.dwProvType = PROV_RSA_FULL;
     info.dwKeySpec = key_spec;
-    if (!CertSetCertificateContextProperty(cert.get(), CERT_KEY_PROV_INFO_PROP_ID, 0, &info))
+    if (!Crypt().CertSetCertificateContextProperty(cert.get(), CERT_KEY_PROV_INFO_PROP_ID, 0,
+                                                   &info))
       return LastErrorOr(static_cast<DWORD>(E_FAIL));
     store = OpenUserMyRegistry();
     disposition = CERT_STORE_ADD_REPLACE_EXISTING;
@@ -204,12 +258,12 @@ DWORD RegisterCertificate(const char* provider, const char* container, DWORD key
     return LastErrorOr(static_cast<DWORD>(E_FAIL));
   if (disposition == CERT_STORE_ADD_REPLACE_EXISTING) {
     // The stored copy goes first: Wine's replacement keeps the old copy's provider link.
-    PCCERT_CONTEXT old = CertFindCertificateInStore(store.get(), kEncoding, 0, CERT_FIND_EXISTING,
-                                                    cert.get(), nullptr);
+    PCCERT_CONTEXT old = Crypt().CertFindCertificateInStore(
+        store.get(), kEncoding, 0, CERT_FIND_EXISTING, cert.get(), nullptr);
     if (old != nullptr)
-      CertDeleteCertificateFromStore(old);
+      Crypt().CertDeleteCertificateFromStore(old);
   }
-  if (!CertAddCertificateContextToStore(store.get(), cert.get(), disposition, nullptr)) {
+  if (!Crypt().CertAddCertificateContextToStore(store.get(), cert.get(), disposition, nullptr)) {
     const DWORD e = LastErrorOr(static_cast<DWORD>(E_FAIL));
     return e == static_cast<DWORD>(CRYPT_E_EXISTS) ? 0 : e;
   }
@@ -224,6 +278,8 @@ DWORD RegisterCertificate(const char* provider, const char* container, DWORD key
 }
 
 DWORD DeleteStoredCertificates(const char* provider, const char* prefix, int selector) {
+  if (!Crypt().complete)
+    return ERROR_MOD_NOT_FOUND;
   std::wstring provider_w;
   std::wstring prefix_w;
   if (provider == nullptr || !text::AnsiToUtf16(provider, &provider_w) ||
@@ -238,31 +294,33 @@ DWORD DeleteStoredCertificates(const char* provider, const char* prefix, int sel
   std::vector<UniqueCert> doomed;
   std::vector<BYTE> buf;
   PCCERT_CONTEXT cert = nullptr;
-  while ((cert = CertEnumCertificatesInStore(store.get(), cert)) != nullptr) {
+  while ((cert = Crypt().CertEnumCertificatesInStore(store.get(), cert)) != nullptr) {
     if (!ProvInfo(cert, &buf))
       continue;
     const auto* info = reinterpret_cast<const CRYPT_KEY_PROV_INFO*>(buf.data());
     if (ShouldDelete(*info, provider_w, prefix != nullptr ? &prefix_w : nullptr, selector))
-      doomed.emplace_back(CertDuplicateCertificateContext(cert));
+      doomed.emplace_back(Crypt().CertDuplicateCertificateContext(cert));
   }
   for (UniqueCert& c : doomed) {
     // Deleting frees the context, also on failure.
-    CertDeleteCertificateFromStore(c.release());
+    Crypt().CertDeleteCertificateFromStore(c.release());
   }
   return 0;
 }
 
 DWORD AddToSystemStore(const wchar_t* store_name, const BYTE* der, DWORD der_len) {
+  if (!Crypt().complete)
+    return ERROR_MOD_NOT_FOUND;
   if (store_name == nullptr)
     return ERROR_INVALID_PARAMETER;
-  const UniqueCert cert(CertCreateCertificateContext(kEncoding, der, der_len));
+  const UniqueCert cert(Crypt().CertCreateCertificateContext(kEncoding, der, der_len));
   if (!cert)
     return LastErrorOr(static_cast<DWORD>(CRYPT_E_ASN1_BADTAG));
   const UniqueStore store = OpenSystemStore(CERT_SYSTEM_STORE_CURRENT_USER, store_name);
   if (!store)
     return LastErrorOr(static_cast<DWORD>(E_FAIL));
-  if (!CertAddCertificateContextToStore(store.get(), cert.get(), CERT_STORE_ADD_USE_EXISTING,
-                                        nullptr)) {
+  if (!Crypt().CertAddCertificateContextToStore(store.get(), cert.get(),
+                                                CERT_STORE_ADD_USE_EXISTING, nullptr)) {
     return LastErrorOr(static_cast<DWORD>(E_FAIL));
   }
   return 0;

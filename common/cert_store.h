@@ -1,6 +1,7 @@
 // Helpers over the Windows certificate stores: fields of a certificate, registering a key's
 // certificate with a link to its provider and container, CA and root certificates, and the
-// removal of a key's stale certificates. They never touch the key itself.
+// removal of a key's stale certificates. They never touch the key itself. crypt32 is loaded
+// when the first of them runs; when it cannot be, each returns ERROR_MOD_NOT_FOUND.
 #pragma once
 
 #include <windows.h>

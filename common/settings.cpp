@@ -3,6 +3,7 @@
 #include <cstring>
 #include <cwchar>
 
+#include "system_library.h"
 #include "system_path.h"
 #include "win_handle.h"
 
@@ -194,7 +195,11 @@ int GetVersion(char* result, size_t capacity) {
 }
 
 int IsTrayMonitorRunning() {
-  return FindWindowW(kTrayWindowClass, kTrayWindowTitle) != nullptr ? 1 : 0;
+  static const win::SystemLibrary user32(L"user32.dll");
+  decltype(&FindWindowW) find_window = nullptr;
+  if (!user32.Resolve("FindWindowW", &find_window))
+    return 0;
+  return find_window(kTrayWindowClass, kTrayWindowTitle) != nullptr ? 1 : 0;
 }
 
 int SignalTrayMonitor() {

@@ -12,6 +12,7 @@
 #include "key_deletion.h"
 #include "result_codes.h"
 #include "sign_record.h"
+#include "system_library.h"
 #include "token_objects.h"
 #include "win_handle.h"
 
@@ -111,8 +112,10 @@ int MapGenerationStatus(uint32_t status) {
 std::string NewLabel() {
   // Without a new GUID the last label is used again.
   static std::string last;
+  static const win::SystemLibrary ole32(L"ole32.dll");
+  decltype(&CoCreateGuid) create_guid = nullptr;
   GUID guid;
-  if (CoCreateGuid(&guid) == S_OK)
+  if (ole32.Resolve("CoCreateGuid", &create_guid) && create_guid(&guid) == S_OK)
     last = KeyLabel(guid.Data1, guid.Data2, guid.Data3);
   return last;
 }

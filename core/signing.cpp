@@ -80,6 +80,20 @@ int FilePartOf(TokenCore& core, std::string_view path, std::string* part) {
   return BuildFilePart(path, base64, part) ? kOk : kBadParameter;
 }
 
+// The signing record over the file at `file_path` (none when empty). The file part is as large
+// as the record and is let go when this returns: assigning an empty string would keep its
+// buffer allocated until the signature is made.
+int RecordOf(TokenCore& core, RecordForm form, std::string_view xml, std::string_view key_info,
+             std::string_view file_path, std::string* record) {
+  std::string file_part;
+  if (!file_path.empty()) {
+    const int part = FilePartOf(core, file_path, &file_part);
+    if (part != kOk)
+      return part;
+  }
+  return BuildSigningRecord(form, xml, key_info, file_part, record) ? kOk : kBadParameter;
+}
+
 // The PKCS#7 message the token library allocated, released on every path.
 class Pkcs7Buffer {
  public:
@@ -149,18 +163,11 @@ int Sign(TokenCore& core, csp::CspInterface& csp, SignCaller caller, std::string
   }
   if (chosen.key_type == 0)
     return core.Finish(kBadParameter);
-  std::string file_part;
-  if (!file_path.empty()) {
-    const int part = FilePartOf(core, file_path, &file_part);
-    if (part != kOk)
-      return core.Finish(part);
-  }
   std::string record;
-  if (!BuildSigningRecord(RecordFormFor(admin ? 1 : 0, chosen.kind), device_xml, device_key_info,
-                          file_part, &record)) {
-    return core.Finish(kBadParameter);
-  }
-  file_part = std::string();
+  const int built = RecordOf(core, RecordFormFor(admin ? 1 : 0, chosen.kind), device_xml,
+                             device_key_info, file_path, &record);
+  if (built != kOk)
+    return core.Finish(built);
 
   DigestChoice digest;
   if (!LookupDigest(digest_name, chosen.algorithm, &digest))

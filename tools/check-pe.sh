@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
-# check-pe.sh FILE MACHINE SUBSYSTEM: checks that FILE is a PE image for MACHINE (i386 or
-# x86-64) with SUBSYSTEM (console, gui or dll) and that it needs no mingw runtime DLL.
+# check-pe.sh FILE MACHINE SUBSYSTEM [DLL...]: checks that FILE is a PE image for MACHINE (i386
+# or x86-64) with SUBSYSTEM (console, gui or dll) and that it needs no mingw runtime DLL; with
+# DLLs, that it imports from those only (any case), so that no library creeps back into the
+# imports that a program loads when it first needs it.
 set -euo pipefail
 file=$1 machine=$2 subsystem=$3
+shift 3
 case $machine in
   i386) objdump=i686-w64-mingw32-objdump fmt=pei-i386 magic=010b ;;
   x86-64) objdump=x86_64-w64-mingw32-objdump fmt=pei-x86-64 magic=020b ;;
@@ -19,5 +22,11 @@ case $subsystem in
 esac
 if grep -Ei "DLL Name: (libstdc\+\+|libgcc|libwinpthread)" <<<"$headers"; then
   fail "depends on a mingw runtime DLL"
+fi
+if [ $# -gt 0 ]; then
+  allowed=" ${*,,} "
+  while read -r dll; do
+    [[ $allowed == *" ${dll,,} "* ]] || fail "imports $dll (allowed: $*)"
+  done < <(sed -n 's/^[[:space:]]*DLL Name: \(.*\)\.dll$/\1/Ip' <<<"$headers")
 fi
 echo "check-pe: $file: $fmt, $subsystem"
