@@ -16,10 +16,10 @@
 #include "pinpad_api.h"
 #include "pinpad_texts.h"
 #include "resource.h"
+#include "settings.h"
 #include "soft_pad.h"
 #include "store.h"
 #include "token_api.h"
-#include "token_library.h"
 #include "win_handles.h"
 
 namespace VKey {
@@ -141,8 +141,8 @@ class Indicator : public ::testing::Test {
 
   std::wstring folder_;
   uint32_t slot_ = 0;
-  Library token_{SystemLibraryPath(L"Q2Token_koba.dll")};
-  Library pinpad_{SystemLibraryPath(L"Q2Pinpad_KOBA.dll")};
+  Library token_{koba::settings::SystemLibraryPath(L"Q2Token_koba.dll")};
+  Library pinpad_{koba::settings::SystemLibraryPath(L"Q2Pinpad_KOBA.dll")};
   Pinpad_Indicator_t indicator_ = nullptr;
 };
 
@@ -311,7 +311,8 @@ class VendorSignatures : public ::testing::Test {
     folder_ = std::wstring(temp) + L"pinpad-gate-" + std::to_wstring(GetCurrentProcessId()) + L"\\";
     CreateDirectoryW(folder_.c_str(), nullptr);
     for (const wchar_t* name : kNames) {
-      ASSERT_TRUE(CopyFileW(SystemLibraryPath(name).c_str(), (folder_ + name).c_str(), FALSE));
+      ASSERT_TRUE(CopyFileW(koba::settings::SystemLibraryPath(name).c_str(),
+                            (folder_ + name).c_str(), FALSE));
     }
   }
   void Clean() {

@@ -10,6 +10,7 @@
 #include "info_dialogs.h"
 #include "resource.h"
 #include "safe_edit.h"
+#include "wide_text.h"
 
 namespace VKey {
 namespace {
@@ -28,10 +29,6 @@ Font DialogFontAt(HWND dialog, int points, int weight = FW_DONTCARE) {
     font.lfWeight = weight;
   }
   return Font(CreateFontIndirectW(&font));
-}
-
-std::wstring Wide(std::u16string_view text) {
-  return std::wstring(text.begin(), text.end());
 }
 
 RECT ChildRect(HWND dialog, HWND child) {
