@@ -426,8 +426,12 @@ uint32_t RunDeviceDialog(void* context, void* callback, PinpadParam& param, uint
     return end == 1 ? dialog.status() : end == 2 ? PINPAD_E_CANCELLED : PINPAD_E_FAILED;
   }
   if (kind == kCreateKindSignDisplay) {
-    // The hidden rich edit of the template needs its class.
-    static const HMODULE richEdit = LoadLibraryW(L"riched20.dll");
+    // The hidden rich edit of the template needs its class. Loaded once for the process: a
+    // reference taken at every load of this library would never be given back.
+    HMODULE richEdit = GetModuleHandleW(L"riched20.dll");
+    if (richEdit == nullptr) {
+      richEdit = LoadLibraryW(L"riched20.dll");
+    }
     if (richEdit == nullptr) {
       return PINPAD_E_FAILED;
     }
