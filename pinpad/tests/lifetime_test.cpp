@@ -14,6 +14,7 @@
 
 #include "balloon.h"
 #include "built_library.h"
+#include "core/pin_entry.h"
 #include "device.h"
 #include "dialog_driver.h"
 #include "pin_entry.h"
@@ -23,7 +24,6 @@
 #include "settings.h"
 #include "store.h"
 #include "testing/temp_store.h"
-#include "token_api.h"
 #include "token_core.h"
 
 namespace VKey {
@@ -156,18 +156,9 @@ class Lifetime : public ::testing::Test {
     if (pinEntry) {
       uint32_t language = 1;
       param(&language, 0);
-      PinpadParam block{};
-      block.size = sizeof block;
-      block.param0C = 32;
-      block.param0D = 28;
-      block.param0E = 7;
-      block.flags = 2;
-      block.pollPeriodMs = 500;
-      block.useType = PAD_USE_CHECKPIN;
-      block.pinType = 2;
-      block.deviceHandle = slot_ | koba::token::kTokenHandleFlag;
-      block.pinMinLength = 6;
-      block.pinMaxLength = 30;
+      PinpadParam block;
+      koba::core::PrepareBlock(&block);
+      koba::core::FillPinEntry(&block, slot_, PAD_USE_CHECKPIN);
       SetCapsLock(true);
       const uint32_t status = testing::RunWithDriver<uint32_t>(
           [&] { return indicator(0, login_, 0, &block); }, EnterRightPin);
