@@ -14,12 +14,21 @@ namespace {
 constexpr const wchar_t* kVendorLibraries[] = {L"Q2Token_koba.dll", L"Q2CSP_KOBA.dll",
                                                L"Q2DevEx01_koba.dll"};
 
-// One WinVerifyTrust verification whose state is released when the scope ends.
+// The access a verified file is opened with: others may read it, load it and rename or delete
+// it, but not write to it while the handle is open.
+win::UniqueHandle OpenForVerification(const std::wstring& path) {
+  return win::OwnFile(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+// One WinVerifyTrust verification of the open file whose state is released when the scope
+// ends. The verifier reads through the handle, so what it checks is the file held open.
 class TrustVerification {
  public:
-  explicit TrustVerification(const std::wstring& path) {
+  TrustVerification(const std::wstring& path, HANDLE file) {
     file_.cbStruct = sizeof file_;
     file_.pcwszFilePath = path.c_str();
+    file_.hFile = file;
     data_.cbStruct = sizeof data_;
     data_.dwUIChoice = WTD_UI_NONE;
     data_.fdwRevocationChecks = WTD_REVOKE_NONE;
@@ -52,10 +61,8 @@ class TrustVerification {
   LONG status_ = TRUST_E_NOSIGNATURE;
 };
 
-}  // namespace
-
-bool FileSignatureTrusted(const std::wstring& path) {
-  const TrustVerification verification(path);
+bool HandleSignatureTrusted(const std::wstring& path, HANDLE file) {
+  const TrustVerification verification(path, file);
   if (!verification.accepted()) {
     return false;
   }
@@ -73,16 +80,82 @@ bool FileSignatureTrusted(const std::wstring& path) {
          status.dwError == ERROR_SUCCESS;
 }
 
-bool VendorLibrariesSigned(const std::wstring& folder) {
+// The lock held for a scope.
+class ExclusiveLock {
+ public:
+  explicit ExclusiveLock(SRWLOCK* lock) : lock_(lock) { AcquireSRWLockExclusive(lock_); }
+  ~ExclusiveLock() { ReleaseSRWLockExclusive(lock_); }
+  ExclusiveLock(const ExclusiveLock&) = delete;
+  ExclusiveLock& operator=(const ExclusiveLock&) = delete;
+
+ private:
+  SRWLOCK* lock_;
+};
+
+template <typename Check>
+bool AllVendorLibraries(const std::wstring& folder, Check check) {
   if (folder.empty()) {
     return false;
   }
   for (const wchar_t* name : kVendorLibraries) {
-    if (!FileSignatureTrusted(folder + name)) {
+    if (!check(folder + name)) {
       return false;
     }
   }
   return true;
+}
+
+}  // namespace
+
+bool FileSignatureTrusted(const std::wstring& path) {
+  const win::UniqueHandle file = OpenForVerification(path);
+  return file && HandleSignatureTrusted(path, file.get());
+}
+
+bool VerifiedFiles::Identity::operator==(const Identity& other) const {
+  return volume == other.volume && index_high == other.index_high && index_low == other.index_low &&
+         size_high == other.size_high && size_low == other.size_low &&
+         CompareFileTime(&last_write, &other.last_write) == 0;
+}
+
+bool VerifiedFiles::Trusted(const std::wstring& path) {
+  win::UniqueHandle file = OpenForVerification(path);
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (!file || !GetFileInformationByHandle(file.get(), &info)) {
+    return false;
+  }
+  const Identity identity{info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow,
+                          info.nFileSizeHigh,        info.nFileSizeLow,   info.ftLastWriteTime};
+  const ExclusiveLock held(&lock_);
+  for (const Entry& entry : entries_) {
+    // Its handle has kept it from being written since it was verified.
+    if (entry.identity == identity) {
+      return true;
+    }
+  }
+  ++verifications_;
+  if (!HandleSignatureTrusted(path, file.get())) {
+    return false;
+  }
+  // The file this path named before, if any, is not the one loaded from it any more.
+  for (auto it = entries_.begin(); it != entries_.end(); ++it) {
+    if (CompareStringOrdinal(it->path.c_str(), -1, path.c_str(), -1, TRUE) == CSTR_EQUAL) {
+      entries_.erase(it);
+      break;
+    }
+  }
+  entries_.push_back({path, identity, std::move(file)});
+  return true;
+}
+
+bool VendorLibrariesSigned(const std::wstring& folder) {
+  return AllVendorLibraries(folder,
+                            [](const std::wstring& path) { return FileSignatureTrusted(path); });
+}
+
+bool VendorLibrariesSigned(const std::wstring& folder, VerifiedFiles& verified) {
+  return AllVendorLibraries(folder,
+                            [&](const std::wstring& path) { return verified.Trusted(path); });
 }
 
 bool DebuggerAttached() {
@@ -97,9 +170,10 @@ bool VendorGateOpen() {
   if (DebuggerAttached()) {
     return false;
   }
+  static VerifiedFiles verified;
   const std::wstring token = settings::SystemLibraryPath(L"Q2Token_koba.dll");
   const size_t slash = token.find_last_of(L'\\');
-  return slash != std::wstring::npos && VendorLibrariesSigned(token.substr(0, slash + 1));
+  return slash != std::wstring::npos && VendorLibrariesSigned(token.substr(0, slash + 1), verified);
 }
 
 }  // namespace koba::codesign

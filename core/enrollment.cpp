@@ -14,7 +14,6 @@
 #include "sign_record.h"
 #include "system_library.h"
 #include "token_objects.h"
-#include "win_handle.h"
 
 namespace koba::core {
 namespace {
@@ -47,35 +46,26 @@ void FillRecord(const EnrolRequest& request, RecordBuffers* buffers, token::KeyR
   record->signature = buffers->signature.data();
 }
 
-// The waiting window of key generation, shown by the PIN pad library, which stays loaded for
-// as long as the window may be open. Its calls' results do not matter to enrolment.
+// The waiting window of key generation, shown by the core's PIN pad library. Its calls'
+// results do not matter to enrolment.
 class WaitWindow {
  public:
-  explicit WaitWindow(TokenCore& core)
-      : core_(core), library_(LoadLibraryW(core.paths().pinpad.c_str())) {
-    Toggle();
-  }
+  explicit WaitWindow(TokenCore& core) : core_(core) { Toggle(); }
   ~WaitWindow() { Toggle(); }
   WaitWindow(const WaitWindow&) = delete;
   WaitWindow& operator=(const WaitWindow&) = delete;
 
  private:
   void Toggle() {
-    if (!library_)
-      return;
-    const auto param = reinterpret_cast<VKey::Pinpad_Param_t>(
-        reinterpret_cast<void (*)()>(GetProcAddress(library_.get(), "Pinpad_Param")));
-    const auto show = reinterpret_cast<VKey::Pinpad_ShowDialog_t>(
-        reinterpret_cast<void (*)()>(GetProcAddress(library_.get(), "Pinpad_ShowDialog")));
+    const PinpadEntryPoints& pinpad = core_.pinpad();
     uint32_t language = core_.device_language();
-    if (param != nullptr)
-      param(&language, 0);
-    if (show != nullptr)
-      show(5, &handle_);
+    if (pinpad.Param != nullptr)
+      pinpad.Param(&language, 0);
+    if (pinpad.ShowDialog != nullptr)
+      pinpad.ShowDialog(5, &handle_);
   }
 
   TokenCore& core_;
-  win::UniqueModule library_;
   VKey::GenKeyWaitHandle handle_ = {};
 };
 

@@ -61,23 +61,6 @@ bool ResolveFullSet(HMODULE m, TokenEntryPoints* a) {
          Resolve(m, "Ossl_PackageP10", &a->PackageP10);
 }
 
-// A library loaded for the length of a scope.
-class ScopedLibrary {
- public:
-  explicit ScopedLibrary(const std::wstring& path)
-      : module_(path.empty() ? nullptr : LoadLibraryW(path.c_str())) {}
-  ~ScopedLibrary() {
-    if (module_ != nullptr)
-      FreeLibrary(module_);
-  }
-  ScopedLibrary(const ScopedLibrary&) = delete;
-  ScopedLibrary& operator=(const ScopedLibrary&) = delete;
-  HMODULE get() const { return module_; }
-
- private:
-  HMODULE module_;
-};
-
 }  // namespace
 
 LibraryPaths LibraryPaths::System() {
@@ -85,7 +68,16 @@ LibraryPaths LibraryPaths::System() {
           settings::SystemLibraryPath(L"Q2Pinpad_KOBA.dll")};
 }
 
-TokenCore::TokenCore(LibraryPaths paths) : paths_(std::move(paths)) {}
+TokenCore::TokenCore(LibraryPaths paths) : paths_(std::move(paths)) {
+  if (!paths_.pinpad.empty())
+    pinpad_.reset(LoadLibraryW(paths_.pinpad.c_str()));
+  if (pinpad_) {
+    Resolve(pinpad_.get(), "Pinpad_Indicator", &pinpad_api_.Indicator);
+    Resolve(pinpad_.get(), "Pinpad_GetKeyInfo", &pinpad_api_.GetKeyInfo);
+    Resolve(pinpad_.get(), "Pinpad_Param", &pinpad_api_.Param);
+    Resolve(pinpad_.get(), "Pinpad_ShowDialog", &pinpad_api_.ShowDialog);
+  }
+}
 
 TokenCore::~TokenCore() {
   Unbind();
@@ -131,25 +123,16 @@ int TokenCore::FindKey(BindSet set, uint32_t* slot, DeviceInfo* info) {
 }
 
 uint32_t TokenCore::RunPinPad(uint32_t slot, uint32_t use_type, void* token_function) {
-  ScopedLibrary pinpad(paths_.pinpad);
-  VKey::Pinpad_Indicator_t indicator = nullptr;
-  VKey::Pinpad_GetKeyInfo_t key_info = nullptr;
-  VKey::Pinpad_Param_t param = nullptr;
-  if (pinpad.get() != nullptr) {
-    Resolve(pinpad.get(), "Pinpad_Indicator", &indicator);
-    Resolve(pinpad.get(), "Pinpad_GetKeyInfo", &key_info);
-    Resolve(pinpad.get(), "Pinpad_Param", &param);
-  }
   VKey::PinpadParam block;
   PrepareBlock(&block);
   FillPinEntry(&block, slot, use_type);
   uint32_t language = device_language_;
-  if (param != nullptr)
-    param(&language, 0);
-  if (indicator == nullptr)
+  if (pinpad_api_.Param != nullptr)
+    pinpad_api_.Param(&language, 0);
+  if (pinpad_api_.Indicator == nullptr)
     return VKey::PINPAD_E_FAILED;
-  const uint32_t info = key_info != nullptr ? key_info(2) : 0;
-  return indicator(0, token_function, info, &block);
+  const uint32_t info = pinpad_api_.GetKeyInfo != nullptr ? pinpad_api_.GetKeyInfo(2) : 0;
+  return pinpad_api_.Indicator(0, token_function, info, &block);
 }
 
 int TokenCore::Login(uint32_t slot) {

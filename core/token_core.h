@@ -1,5 +1,6 @@
 // The core object each front end owns: the token library's binding for the length of one
-// operation, key discovery, the PIN-pad-driven log-in, and the small device operations.
+// operation, the PIN pad library's binding for the core's lifetime, key discovery, the
+// PIN-pad-driven log-in, and the small device operations.
 #pragma once
 
 #include <windows.h>
@@ -11,6 +12,7 @@
 
 #include "pinpad_api.h"
 #include "token_api.h"
+#include "win_handle.h"
 
 namespace koba::core {
 
@@ -56,6 +58,14 @@ struct TokenEntryPoints {
   token::PFN_Ossl_PackageP10 PackageP10;
 };
 
+// The PIN pad library's exports the core calls; a missing name stays null.
+struct PinpadEntryPoints {
+  VKey::Pinpad_Indicator_t Indicator;
+  VKey::Pinpad_GetKeyInfo_t GetKeyInfo;
+  VKey::Pinpad_Param_t Param;
+  VKey::Pinpad_ShowDialog_t ShowDialog;
+};
+
 enum class BindSet { kDevice, kFull };
 
 using DeviceInfo = std::array<uint8_t, token::devinfo::kReserve>;
@@ -73,6 +83,9 @@ class TokenCore {
  public:
   static constexpr size_t kMediaIdCapacity = 60;
 
+  // Loads the PIN pad library and resolves its exports; it stays loaded until destruction, so
+  // that its process-wide state (the keyboard's generator, the language, the verified vendor
+  // libraries) lives as long as the core, and no log-in pays for loading it again.
   explicit TokenCore(LibraryPaths paths = LibraryPaths::System());
   ~TokenCore();
   TokenCore(const TokenCore&) = delete;
@@ -101,6 +114,7 @@ class TokenCore {
   int ClearSSLState();
 
   const TokenEntryPoints& api() const { return api_; }
+  const PinpadEntryPoints& pinpad() const { return pinpad_api_; }
   const LibraryPaths& paths() const { return paths_; }
   int last_result() const { return last_result_; }
   int text_encoding() const { return text_encoding_; }
@@ -124,6 +138,8 @@ class TokenCore {
   uint32_t device_language_ = 0;
   HMODULE library_ = nullptr;
   TokenEntryPoints api_ = {};
+  win::UniqueModule pinpad_;
+  PinpadEntryPoints pinpad_api_ = {};
   std::vector<uint8_t> kept_certificates_[2];
 };
 

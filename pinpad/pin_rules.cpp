@@ -1,6 +1,6 @@
 #include "pin_rules.h"
 
-#include "utf.h"
+#include "text_encoding.h"
 
 namespace VKey {
 
@@ -173,7 +173,7 @@ std::optional<std::string> CutLabel(std::u16string_view label, size_t maxBytes) 
   std::u16string text(label);
   std::string utf8;
   while (true) {
-    if (!Utf16ToUtf8(text, &utf8)) {
+    if (!koba::text::Utf16ToUtf8(text, &utf8)) {
       return std::nullopt;
     }
     if (utf8.size() <= maxBytes) {

@@ -6,7 +6,7 @@
 
 #include "lang_builtin.h"
 #include "lang_choice.h"
-#include "utf.h"
+#include "text_encoding.h"
 
 namespace VKey {
 
@@ -39,7 +39,7 @@ const unsigned char* BuiltinLangDigest(uint32_t langId) {
 
 std::optional<std::u16string> DisplayText(std::string_view utf8, size_t maxUnits) {
   std::u16string text;
-  if (!Utf8ToUtf16(utf8, &text) || text.size() > maxUnits) {
+  if (!koba::text::Utf8ToUtf16(utf8, &text) || text.size() > maxUnits) {
     return std::nullopt;
   }
   return text;
@@ -88,7 +88,7 @@ void TextTable::ReloadSettings() {
   installPath_.clear();
   if (settings->installPath) {
     std::u16string wide;
-    if (Utf8ToUtf16(*settings->installPath, &wide) && !wide.empty() &&
+    if (koba::text::Utf8ToUtf16(*settings->installPath, &wide) && !wide.empty() &&
         wide.size() <= kMaxTextUnits) {
       installPath_ = *settings->installPath;
     }
@@ -248,7 +248,7 @@ int TextTable::ReadLanguageList(std::vector<LangListEntry>* out) const {
       continue;
     }
     std::u16string name;
-    if (!Utf8ToUtf16(doc->GetValue("LangName", nameKey, ""), &name)) {
+    if (!koba::text::Utf8ToUtf16(doc->GetValue("LangName", nameKey, ""), &name)) {
       name.clear();
     }
     if (name.size() > kListNameUnits) {

@@ -15,6 +15,7 @@
 #include "device.h"
 #include "dispatcher.h"
 #include "store.h"
+#include "testing/self_issued.h"
 #include "text_encoding.h"
 
 namespace koba::host {
@@ -26,26 +27,6 @@ std::wstring BesideTest(const wchar_t* relative) {
   std::wstring dir(exe);
   dir.resize(dir.find_last_of(L'\\') + 1);
   return dir + relative;
-}
-
-vkey::Bytes B(std::string_view text) {
-  return vkey::Bytes(text.begin(), text.end());
-}
-
-// A certificate for `pair` with subject and issuer CN=`name`, signed by the pair itself.
-vkey::Bytes SelfIssued(const vkey::KeyPair& pair, const std::string& name) {
-  using namespace vkey::der;
-  const vkey::Bytes algorithm = Seq({Oid("1.2.840.113549.1.1.11"), Tlv(0x05, {})});
-  const vkey::Bytes dn = Seq({Tlv(0x31, Seq({Oid("2.5.4.3"), Tlv(0x0C, B(name))}))});
-  vkey::Bytes spki;
-  EXPECT_TRUE(vkey::SubjectPublicKeyInfo(pair.public_key, &spki));
-  const vkey::Bytes tbs =
-      Seq({Tlv(0xA0, SmallInteger(2)), SmallInteger(7), algorithm, dn,
-           Seq({Tlv(0x17, B("250101000000Z")), Tlv(0x17, B("450101000000Z"))}), dn, spki});
-  vkey::Bytes signature;
-  EXPECT_TRUE(vkey::SignMessage(pair, token::kDigestSha256, tbs, &signature));
-  signature.insert(signature.begin(), 0);
-  return Seq({tbs, algorithm, Tlv(0x03, signature)});
 }
 
 class SignActionTest : public ::testing::Test {
@@ -66,7 +47,7 @@ class SignActionTest : public ::testing::Test {
 
     vkey::KeyPair pair;
     ASSERT_TRUE(vkey::GenerateKeyPair(1, 1024, &pair));
-    certificate_ = SelfIssued(pair, "Zhang San");
+    certificate_ = vkey::testing::SelfIssued(pair, "Zhang San");
     ASSERT_TRUE(vkey::Transact([&](vkey::Store& s) {
       vkey::Key& key = vkey::AddKey(s, "AB12", false);
       std::string container, error;

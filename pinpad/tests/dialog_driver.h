@@ -5,9 +5,10 @@
 
 #include <windows.h>
 
-#include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -94,10 +95,13 @@ inline void Press(HWND dialog, int id) {
 template <typename Result>
 Result RunWithDriver(const std::function<Result()>& run, const std::function<void(DWORD)>& drive) {
   const DWORD self = GetCurrentThreadId();
-  std::atomic<bool> finished{false};
+  std::mutex lock;
+  std::condition_variable ended;
+  bool finished = false;
   std::thread driver([&] {
     drive(self);
     const auto deadline = std::chrono::steady_clock::now() + kDialogDeadline;
+    std::unique_lock<std::mutex> held(lock);
     while (!finished && std::chrono::steady_clock::now() < deadline) {
       EnumThreadWindows(
           self,
@@ -110,11 +114,15 @@ Result RunWithDriver(const std::function<Result()>& run, const std::function<voi
             return TRUE;
           },
           0);
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      ended.wait_for(held, std::chrono::milliseconds(50));
     }
   });
   const Result result = run();
-  finished = true;
+  {
+    const std::lock_guard<std::mutex> held(lock);
+    finished = true;
+  }
+  ended.notify_one();
   driver.join();
   return result;
 }

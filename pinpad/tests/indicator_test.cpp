@@ -16,10 +16,10 @@
 #include "pinpad_api.h"
 #include "pinpad_texts.h"
 #include "resource.h"
+#include "settings.h"
 #include "soft_pad.h"
 #include "store.h"
 #include "token_api.h"
-#include "token_library.h"
 #include "win_handles.h"
 
 namespace VKey {
@@ -141,8 +141,8 @@ class Indicator : public ::testing::Test {
 
   std::wstring folder_;
   uint32_t slot_ = 0;
-  Library token_{SystemLibraryPath(L"Q2Token_koba.dll")};
-  Library pinpad_{SystemLibraryPath(L"Q2Pinpad_KOBA.dll")};
+  Library token_{koba::settings::SystemLibraryPath(L"Q2Token_koba.dll")};
+  Library pinpad_{koba::settings::SystemLibraryPath(L"Q2Pinpad_KOBA.dll")};
   Pinpad_Indicator_t indicator_ = nullptr;
 };
 
@@ -323,7 +323,8 @@ class VendorSignatures : public ::testing::Test {
     folder_ = std::wstring(temp) + L"pinpad-gate-" + std::to_wstring(GetCurrentProcessId()) + L"\\";
     CreateDirectoryW(folder_.c_str(), nullptr);
     for (const wchar_t* name : kNames) {
-      ASSERT_TRUE(CopyFileW(SystemLibraryPath(name).c_str(), (folder_ + name).c_str(), FALSE));
+      ASSERT_TRUE(CopyFileW(koba::settings::SystemLibraryPath(name).c_str(),
+                            (folder_ + name).c_str(), FALSE));
     }
   }
   void Clean() {
@@ -386,6 +387,41 @@ TEST_F(VendorSignatures, OnlyUnalteredSignedLibrariesPass) {
     Clean();
   }
   EXPECT_FALSE(koba::codesign::VendorLibrariesSigned(L""));
+}
+
+TEST_F(VendorSignatures, VerifiedOnceAndHeldAgainstWriting) {
+  Prepare();
+  const std::wstring token = folder_ + L"Q2Token_koba.dll";
+  const std::wstring moved = folder_ + L"Q2Token_koba.old";
+  {
+    koba::codesign::VerifiedFiles verified;
+    ASSERT_TRUE(koba::codesign::VendorLibrariesSigned(folder_, verified));
+    EXPECT_EQ(verified.verifications(), 3u);
+    EXPECT_TRUE(koba::codesign::VendorLibrariesSigned(folder_, verified));
+    EXPECT_EQ(verified.verifications(), 3u) << "the same files are not verified again";
+
+    // Nobody can write to a verified file while it is held...
+    const FileHandle writer(CreateFileW(token.c_str(), GENERIC_WRITE,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                        nullptr, OPEN_EXISTING, 0, nullptr));
+    EXPECT_EQ(writer.get(), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    // ...and a file put in its place is another file, verified on its own.
+    ASSERT_TRUE(MoveFileW(token.c_str(), moved.c_str()));
+    wchar_t self[MAX_PATH];
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    ASSERT_TRUE(CopyFileW(self, token.c_str(), FALSE));
+    EXPECT_FALSE(koba::codesign::VendorLibrariesSigned(folder_, verified));
+    EXPECT_EQ(verified.verifications(), 4u);
+  }
+  {
+    // Released with the object: the files can be written again.
+    const FileHandle writer(
+        CreateFileW(moved.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    EXPECT_NE(writer.get(), INVALID_HANDLE_VALUE);
+  }
+  DeleteFileW(moved.c_str());
+  Clean();
 }
 
 }  // namespace

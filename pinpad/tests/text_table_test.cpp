@@ -12,7 +12,7 @@
 
 #include "gcrypt_alg.h"
 #include "lang_choice.h"
-#include "utf.h"
+#include "text_encoding.h"
 
 namespace VKey {
 namespace {
@@ -174,7 +174,7 @@ class TextTableTest : public ::testing::Test {
 
 std::string Narrow(const std::u16string& s) {
   std::string out;
-  EXPECT_TRUE(Utf16ToUtf8(s, &out));
+  EXPECT_TRUE(koba::text::Utf16ToUtf8(s, &out));
   return out;
 }
 

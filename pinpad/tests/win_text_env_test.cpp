@@ -9,8 +9,7 @@
 #include <string>
 
 #include "gcrypt_alg.h"
-#include "token_library.h"
-#include "utf.h"
+#include "text_encoding.h"
 #include "win_handles.h"
 
 namespace VKey {
@@ -68,12 +67,7 @@ class WinTextEnvTest : public ::testing::Test {
                    sizeof value);
   }
   std::optional<uint32_t> Dword(HKEY root, const wchar_t* name) const {
-    HKEY raw = nullptr;
-    if (RegOpenKeyExW(root, keyPath_.c_str(), 0, KEY_QUERY_VALUE, &raw) != ERROR_SUCCESS) {
-      return std::nullopt;
-    }
-    const RegKey key(raw);
-    return ReadRegDword(key.get(), name);
+    return ReadRegDword(root, keyPath_, name);
   }
 
   std::wstring keyPath_;
@@ -162,7 +156,7 @@ TEST_F(WinTextEnvTest, FilesAreReadWholeOrNotAtAll) {
   std::vector<unsigned char> bytes;
   EXPECT_EQ(env.ReadFile("C:\\no\\such\\file.ini", &bytes), ERROR_PATH_NOT_FOUND);
   std::string path;
-  ASSERT_TRUE(Utf16ToUtf8(std::u16string(install_.begin(), install_.end()), &path));
+  ASSERT_TRUE(koba::text::Utf16ToUtf8(std::u16string(install_.begin(), install_.end()), &path));
   EXPECT_EQ(env.ReadFile(path + "\\langs\\9999_enc.ini", &bytes), ERROR_FILE_NOT_FOUND);
   ASSERT_EQ(env.ReadFile(path + "\\langs\\1033_enc.ini", &bytes), 0);
   WIN32_FILE_ATTRIBUTE_DATA data{};
@@ -202,15 +196,6 @@ TEST(PlainLanguageFiles, PlatformIniReaderReadsEveryLanguage) {
               0u)
         << file;
   }
-}
-
-TEST(TokenLibraryPath, SystemFolderOfThisProcess) {
-  wchar_t windows[MAX_PATH];
-  const UINT n = GetSystemWindowsDirectoryW(windows, MAX_PATH);
-  ASSERT_GT(n, 0u);
-  EXPECT_EQ(SystemLibraryPath(L"Q2Token_koba.dll"),
-            std::wstring(windows, n) + L"\\System32\\Q2Token_koba.dll")
-      << "a 64-bit process is not under WOW64";
 }
 
 }  // namespace

@@ -56,6 +56,10 @@ SIZE MeasureText(HDC dc, HFONT font, const std::wstring& text) {
 
 }  // namespace
 
+void UnregisterBalloonClass() {
+  UnregisterClassW(kBalloonClassName, PadModule());
+}
+
 CBalloonHelp::~CBalloonHelp() {
   if (hwnd_ != nullptr) {
     DestroyWindow(hwnd_);

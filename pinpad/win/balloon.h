@@ -13,6 +13,10 @@ namespace VKey {
 
 constexpr wchar_t kBalloonClassName[] = L"BalloonHelpClass";
 
+// The class is registered by the first balloon and stays until the library is unloaded, which
+// takes it away: a class left behind would point at the unloaded library's code.
+void UnregisterBalloonClass();
+
 class CBalloonHelp {
  public:
   CBalloonHelp() = default;

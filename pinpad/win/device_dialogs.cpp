@@ -10,6 +10,7 @@
 #include "info_dialogs.h"
 #include "resource.h"
 #include "safe_edit.h"
+#include "wide_text.h"
 
 namespace VKey {
 namespace {
@@ -28,10 +29,6 @@ Font DialogFontAt(HWND dialog, int points, int weight = FW_DONTCARE) {
     font.lfWeight = weight;
   }
   return Font(CreateFontIndirectW(&font));
-}
-
-std::wstring Wide(std::u16string_view text) {
-  return std::wstring(text.begin(), text.end());
 }
 
 RECT ChildRect(HWND dialog, HWND child) {
@@ -429,8 +426,12 @@ uint32_t RunDeviceDialog(void* context, void* callback, PinpadParam& param, uint
     return end == 1 ? dialog.status() : end == 2 ? PINPAD_E_CANCELLED : PINPAD_E_FAILED;
   }
   if (kind == kCreateKindSignDisplay) {
-    // The hidden rich edit of the template needs its class.
-    static const HMODULE richEdit = LoadLibraryW(L"riched20.dll");
+    // The hidden rich edit of the template needs its class. Loaded once for the process: a
+    // reference taken at every load of this library would never be given back.
+    HMODULE richEdit = GetModuleHandleW(L"riched20.dll");
+    if (richEdit == nullptr) {
+      richEdit = LoadLibraryW(L"riched20.dll");
+    }
     if (richEdit == nullptr) {
       return PINPAD_E_FAILED;
     }

@@ -5,19 +5,29 @@
 #include <cstdint>
 #include <string>
 
+#include "balloon.h"
 #include "code_signature.h"
 #include "device_dialogs.h"
 #include "display_doc.h"
 #include "indicator_logic.h"
+#include "mouse_filter.h"
 #include "owner_window.h"
 #include "pad_module.h"
+#include "pin_edit.h"
 #include "pin_indicator.h"
 #include "pinpad_api.h"
 #include "pinpad_texts.h"
+#include "secret_memory.h"
 #include "show_dialog.h"
 #include "tool_window.h"
 
 using namespace VKey;
+
+namespace __gnu_cxx {
+// The C++ runtime's release of its emergency exception pool (libstdc++). Linked statically into
+// the library, the runtime makes a new pool (about 73 KB) at every load and never frees it.
+void __freeres() noexcept;
+}  // namespace __gnu_cxx
 
 namespace {
 
@@ -44,10 +54,20 @@ bool ValidBlock(const PinpadParam* param) {
 
 extern "C" {
 
-BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
+BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
   if (reason == DLL_PROCESS_ATTACH) {
     SetPadModule(instance);
     DisableThreadLibraryCalls(instance);
+  } else if (reason == DLL_PROCESS_DETACH && reserved == nullptr) {
+    // Unloaded by FreeLibrary while the process goes on (at process exit the system takes
+    // everything back by itself): nothing of this load may stay behind, and nothing that
+    // points into the library's code.
+    RemoveKeyboardFilter();
+    RemoveMouseFilter();
+    UnregisterBalloonClass();
+    ReleaseLibraryContext();
+    DestroyPrivateHeap();
+    __gnu_cxx::__freeres();
   }
   return TRUE;
 }

@@ -3,14 +3,11 @@
 #include <cstring>
 
 #include "pin_rules.h"
-#include "utf.h"
+#include "text_encoding.h"
+#include "wide_text.h"
 
 namespace VKey {
 namespace {
-
-std::wstring Wide(std::u16string_view text) {
-  return std::wstring(text.begin(), text.end());
-}
 
 std::wstring ItemText(HWND item) {
   std::wstring text(static_cast<size_t>(GetWindowTextLengthW(item)) + 1, L'\0');
@@ -27,7 +24,8 @@ BOOL CDlgChangeLabel::OnInit() {
   SendMessageW(edit, EM_LIMITTEXT, kMaxChars, 0);
   // The current label; a label that is no valid UTF-8 starts the edit empty.
   std::u16string current;
-  if (!Utf8ToUtf16(std::string_view(label_, strnlen(label_, kLabelBufferSize - 1)), &current)) {
+  if (!koba::text::Utf8ToUtf16(std::string_view(label_, strnlen(label_, kLabelBufferSize - 1)),
+                               &current)) {
     current.clear();
   }
   SetWindowTextW(edit, Wide(current).c_str());
@@ -46,8 +44,7 @@ bool CDlgChangeLabel::OnCommand(WORD id, WORD, HWND) {
   if (text.empty()) {
     return true;
   }
-  const std::optional<std::string> cut =
-      CutLabel(std::u16string(text.begin(), text.end()), kLabelBufferSize - 1);
+  const std::optional<std::string> cut = CutLabel(Utf16(text), kLabelBufferSize - 1);
   if (!cut) {
     return true;
   }

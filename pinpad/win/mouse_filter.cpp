@@ -5,7 +5,6 @@
 
 #include "pad_module.h"
 #include "secret_memory.h"
-#include "win_handles.h"
 #include "win_text_env.h"
 
 namespace VKey {
@@ -69,12 +68,8 @@ bool RemoteSession(const wchar_t* terminalServerKey) {
   if (GetSystemMetrics(SM_REMOTESESSION) != 0) {
     return true;
   }
-  HKEY raw = nullptr;
-  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, terminalServerKey, 0, KEY_READ, &raw) != ERROR_SUCCESS) {
-    return false;
-  }
-  const RegKey key(raw);
-  const std::optional<uint32_t> glass = ReadRegDword(key.get(), L"GlassSessionId");
+  const std::optional<uint32_t> glass =
+      ReadRegDword(HKEY_LOCAL_MACHINE, terminalServerKey, L"GlassSessionId");
   DWORD session = 0;
   return glass && ProcessIdToSessionId(GetCurrentProcessId(), &session) && *glass != session;
 }

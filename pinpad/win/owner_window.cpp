@@ -3,6 +3,7 @@
 #include <string>
 
 #include "owner_rules.h"
+#include "wide_text.h"
 
 namespace VKey {
 namespace {
@@ -47,7 +48,7 @@ std::u16string ProcessExecutablePath() {
     }
     path.resize(path.size() * 2);
   }
-  return std::u16string(path.begin(), path.end());
+  return Utf16(path);
 }
 
 HWND FindOwnerWindow() {

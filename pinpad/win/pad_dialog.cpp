@@ -5,26 +5,20 @@
 #include "pad_module.h"
 #include "pinpad_texts.h"
 #include "resource.h"
-#include "utf.h"
+#include "text_encoding.h"
+#include "wide_text.h"
 #include "win_text_env.h"
 
 namespace VKey {
-namespace {
-
-std::wstring Wide(const std::u16string& text) {
-  return std::wstring(text.begin(), text.end());
-}
-
-}  // namespace
 
 std::wstring InstallFilePath(std::wstring_view relative) {
   const auto settings = WinTextEnv().ReadMachineSettings();
   std::u16string folder;
-  if (!settings || !settings->installPath || !Utf8ToUtf16(*settings->installPath, &folder) ||
-      folder.empty()) {
+  if (!settings || !settings->installPath ||
+      !koba::text::Utf8ToUtf16(*settings->installPath, &folder) || folder.empty()) {
     return {};
   }
-  return std::wstring(folder.begin(), folder.end()) + L"\\" + std::wstring(relative);
+  return Wide(folder) + L"\\" + std::wstring(relative);
 }
 
 INT_PTR PadDialog::RunModal(HWND owner) {

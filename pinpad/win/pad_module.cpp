@@ -6,19 +6,36 @@ namespace VKey {
 namespace {
 
 HMODULE g_module = nullptr;
+// Made on first use and kept while the library is loaded: dialogs of any thread activate it.
+HANDLE g_context = INVALID_HANDLE_VALUE;
 
-// The context is made once, on first use, and kept for the life of the process: dialogs of any
-// thread activate it.
+HANDLE MakeContext() {
+  ACTCTXW request{};
+  request.cbSize = sizeof request;
+  request.dwFlags = ACTCTX_FLAG_HMODULE_VALID | ACTCTX_FLAG_RESOURCE_NAME_VALID;
+  request.hModule = g_module;
+  request.lpResourceName = ISOLATIONAWARE_MANIFEST_RESOURCE_ID;
+  return CreateActCtxW(&request);
+}
+
+// The waiting window's thread and the caller's may both ask first; one context is kept.
 HANDLE LibraryContext() {
-  static const HANDLE context = [] {
-    ACTCTXW request{};
-    request.cbSize = sizeof request;
-    request.dwFlags = ACTCTX_FLAG_HMODULE_VALID | ACTCTX_FLAG_RESOURCE_NAME_VALID;
-    request.hModule = g_module;
-    request.lpResourceName = ISOLATIONAWARE_MANIFEST_RESOURCE_ID;
-    return CreateActCtxW(&request);
-  }();
-  return context;
+  HANDLE context = static_cast<HANDLE>(
+      InterlockedCompareExchangePointer(&g_context, INVALID_HANDLE_VALUE, INVALID_HANDLE_VALUE));
+  if (context != INVALID_HANDLE_VALUE) {
+    return context;
+  }
+  const HANDLE made = MakeContext();
+  if (made == INVALID_HANDLE_VALUE) {
+    return made;
+  }
+  context = static_cast<HANDLE>(
+      InterlockedCompareExchangePointer(&g_context, made, INVALID_HANDLE_VALUE));
+  if (context != INVALID_HANDLE_VALUE) {
+    ReleaseActCtx(made);
+    return context;
+  }
+  return made;
 }
 
 }  // namespace
@@ -29,6 +46,14 @@ HMODULE PadModule() {
 
 void SetPadModule(HMODULE module) {
   g_module = module;
+}
+
+void ReleaseLibraryContext() {
+  const HANDLE context =
+      static_cast<HANDLE>(InterlockedExchangePointer(&g_context, INVALID_HANDLE_VALUE));
+  if (context != INVALID_HANDLE_VALUE) {
+    ReleaseActCtx(context);
+  }
 }
 
 ActivationScope::ActivationScope() {

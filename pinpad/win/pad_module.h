@@ -9,6 +9,8 @@ namespace VKey {
 HMODULE PadModule();
 // Recorded when the library is loaded.
 void SetPadModule(HMODULE module);
+// Releases the activation context when the library is unloaded.
+void ReleaseLibraryContext();
 
 // Activates the library's activation context for its lifetime (nothing when it cannot be made).
 class ActivationScope {

@@ -8,8 +8,7 @@
 #include "mouse_filter.h"
 #include "pinpad_texts.h"
 #include "resource.h"
-#include "win_handles.h"
-#include "win_text_env.h"
+#include "wide_text.h"
 
 namespace VKey {
 namespace {
@@ -18,21 +17,8 @@ constexpr UINT_PTR kAttentionTimer = 2;
 constexpr UINT kAttentionDelayMs = 100;
 constexpr UINT kCapsTipMs = 10000;
 
-std::wstring Wide(const std::u16string& text) {
-  return std::wstring(text.begin(), text.end());
-}
-
 bool CapsLockOn() {
   return (GetKeyState(VK_CAPITAL) & 1) != 0;
-}
-
-std::wstring InstallPath() {
-  HKEY raw = nullptr;
-  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSettingsKey, 0, KEY_READ, &raw) != ERROR_SUCCESS) {
-    return {};
-  }
-  const RegKey key(raw);
-  return ReadRegString(key.get(), L"InstallPath", MAX_PATH).value_or(std::wstring());
 }
 
 RECT ChildRect(HWND dialog, HWND child) {
@@ -78,7 +64,7 @@ BOOL CPinDialog::OnInit() {
 }
 
 void CPinDialog::SetKeyboardPicture() {
-  const std::wstring path = InstallPath() + L"\\res\\Keyboard_UP.bmp";
+  const std::wstring path = InstallFilePath(L"res\\Keyboard_UP.bmp");
   keyboardPicture_.reset(
       static_cast<HBITMAP>(LoadImageW(nullptr, path.c_str(), IMAGE_BITMAP, 0, 0, LR_LOADFROMFILE)));
   if (keyboardPicture_) {

@@ -105,16 +105,20 @@ LRESULT CALLBACK KeyboardFilter(int code, WPARAM wParam, LPARAM lParam) {
   return 1;
 }
 
-void RemoveKeyboardHook() {
+}  // namespace
+
+void RemoveKeyboardFilter() {
   if (g_keyboardHook != nullptr) {
     UnhookWindowsHookEx(g_keyboardHook);
     g_keyboardHook = nullptr;
   }
 }
 
+namespace {
+
 // Installs the hook anew, so that it stays first in the chain.
 void RenewKeyboardHook() {
-  RemoveKeyboardHook();
+  RemoveKeyboardFilter();
   g_keyboardHook = SetWindowsHookExW(WH_KEYBOARD_LL, &KeyboardFilter, PadModule(), 0);
 }
 
@@ -262,7 +266,7 @@ void CPinEdit::StopKeyboardFilter() {
   KillTimer(hwnd_, kHookTimer);
   if (g_filterField == hwnd_) {
     g_filterField = nullptr;
-    RemoveKeyboardHook();
+    RemoveKeyboardFilter();
   }
 }
 

@@ -30,6 +30,9 @@ constexpr WPARAM kPinDelete = 46;
 PinEntryCodec PinCodec(const DeviceValue& deviceValue);
 // One character encoded for an insert command, with fresh filler bytes.
 uint32_t EncodePinCharacter(const DeviceValue& deviceValue, char character);
+// Takes the process-wide keyboard filter away (the fields do so themselves when they lose the
+// focus; the library also does when it is unloaded).
+void RemoveKeyboardFilter();
 
 class CPinEdit {
  public:

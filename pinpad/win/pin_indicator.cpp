@@ -10,8 +10,9 @@
 #include "owner_window.h"
 #include "pin_dialogs.h"
 #include "pinpad_texts.h"
+#include "settings.h"
 #include "token_api.h"
-#include "token_library.h"
+#include "wide_text.h"
 #include "win_handles.h"
 
 namespace VKey {
@@ -62,10 +63,6 @@ uint32_t CallToken(void* function, uint32_t useType, uint32_t handle,
   }
 }
 
-std::wstring Wide(const std::u16string& text) {
-  return std::wstring(text.begin(), text.end());
-}
-
 }  // namespace
 
 uint32_t RunPinOperation(void* tokenFunction, const PinpadParam& param) {
@@ -74,7 +71,7 @@ uint32_t RunPinOperation(void* tokenFunction, const PinpadParam& param) {
   if (minimum == 0 || minimum > maximum) {
     return PINPAD_E_FAILED;
   }
-  const Module token(LoadLibraryW(SystemLibraryPath(L"Q2Token_koba.dll").c_str()));
+  const Module token(LoadLibraryW(koba::settings::SystemLibraryPath(L"Q2Token_koba.dll").c_str()));
   const auto manParam =
       token ? reinterpret_cast<tk::PFN_VexloT_ManTokenParam>(
                   reinterpret_cast<void*>(GetProcAddress(token.get(), "VexloT_ManTokenParam")))

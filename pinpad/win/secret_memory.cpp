@@ -4,12 +4,42 @@
 
 namespace VKey {
 
+namespace {
+
+// Null until first use; the dialogs' threads may race to make it, and one of them wins.
+HANDLE g_heap = nullptr;
+
+}  // namespace
+
 HANDLE PrivateHeap() {
-  static const HANDLE heap = [] {
-    const HANDLE made = HeapCreate(0, 0, 0);
-    return made != nullptr ? made : GetProcessHeap();
-  }();
-  return heap;
+  HANDLE heap = static_cast<HANDLE>(InterlockedCompareExchangePointer(&g_heap, nullptr, nullptr));
+  if (heap != nullptr) {
+    return heap;
+  }
+  const HANDLE made = HeapCreate(0, 0, 0);
+  if (made == nullptr) {
+    return GetProcessHeap();
+  }
+  heap = static_cast<HANDLE>(InterlockedCompareExchangePointer(&g_heap, made, nullptr));
+  if (heap != nullptr) {
+    HeapDestroy(made);
+    return heap;
+  }
+  return made;
+}
+
+void DestroyPrivateHeap() {
+  const HANDLE heap = static_cast<HANDLE>(InterlockedExchangePointer(&g_heap, nullptr));
+  if (heap == nullptr) {
+    return;
+  }
+  PROCESS_HEAP_ENTRY entry{};
+  while (HeapWalk(heap, &entry)) {
+    if ((entry.wFlags & PROCESS_HEAP_ENTRY_BUSY) != 0) {
+      SecureZeroMemory(entry.lpData, entry.cbData);
+    }
+  }
+  HeapDestroy(heap);
 }
 
 uint32_t RandomWord() {

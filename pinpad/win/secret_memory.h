@@ -11,8 +11,11 @@
 
 namespace VKey {
 
-// The library's private heap, made on first use and kept for the life of the process.
+// The library's private heap, made on first use and kept while the library is loaded.
 HANDLE PrivateHeap();
+// Wipes whatever is still allocated on the private heap and destroys it; the library calls it
+// when it is unloaded, so that no load leaves a heap (or PIN material) behind.
+void DestroyPrivateHeap();
 
 // Four bytes from the system's random number generator.
 uint32_t RandomWord();

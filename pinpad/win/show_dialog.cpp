@@ -8,7 +8,6 @@
 #include "owner_window.h"
 #include "pinpad_texts.h"
 #include "select_dialogs.h"
-#include "utf.h"
 #include "wait_dialogs.h"
 #include "win_handles.h"
 #include "win_text_env.h"

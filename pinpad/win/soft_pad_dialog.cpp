@@ -5,6 +5,7 @@
 #include "pad_module.h"
 #include "pinpad_texts.h"
 #include "resource.h"
+#include "wide_text.h"
 
 namespace VKey {
 namespace {
@@ -15,8 +16,7 @@ uint32_t TickCount() {
 
 std::wstring LabelText(const KeyLabel& label) {
   if (label.textId != nullptr) {
-    const std::u16string text = PinpadTexts::Get().table().LoadText(label.textId);
-    return std::wstring(text.begin(), text.end());
+    return Wide(PinpadTexts::Get().table().LoadText(label.textId));
   }
   return std::wstring(label.text.begin(), label.text.end());
 }

@@ -8,10 +8,6 @@
 
 namespace VKey {
 
-// The system-wide library folder for a file name: the Windows folder followed by "SysWow64"
-// for a 32-bit process on 64-bit Windows, else "System32".
-std::wstring SystemLibraryPath(const wchar_t* fileName);
-
 class TokenLibrary {
  public:
   TokenLibrary();

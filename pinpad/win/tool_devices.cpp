@@ -4,7 +4,7 @@
 
 #include "csp.h"
 #include "csp_api.h"
-#include "token_library.h"
+#include "settings.h"
 #include "tool_rules.h"
 
 namespace VKey {
@@ -62,7 +62,8 @@ std::vector<ToolContainer> ReadContainers(uint32_t slot) {
 
 }  // namespace
 
-ToolToken::ToolToken() : module_(LoadLibraryW(SystemLibraryPath(L"Q2Token_koba.dll").c_str())) {
+ToolToken::ToolToken()
+    : module_(LoadLibraryW(koba::settings::SystemLibraryPath(L"Q2Token_koba.dll").c_str())) {
   const HMODULE m = module_.get();
   const auto slots = Resolve<tk::PFN_VexloT_GetSlotList>(m, "VexloT_GetSlotList");
   getDeviceInfo = Resolve<tk::PFN_VexloT_GetDeviceInfo>(m, "VexloT_GetDeviceInfo");

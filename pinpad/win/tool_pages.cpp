@@ -20,6 +20,7 @@
 #include "resource.h"
 #include "tool_rules.h"
 #include "tool_window.h"
+#include "wide_text.h"
 #include "win_handles.h"
 
 namespace VKey {
@@ -28,19 +29,8 @@ namespace {
 namespace tk = koba::token;
 namespace cs = koba::csp;
 
-std::wstring FromUtf8(const std::string& text) {
-  const int n =
-      MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  std::wstring out(n > 0 ? n : 0, L'\0');
-  if (n > 0) {
-    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n);
-  }
-  return out;
-}
-
 std::wstring Doubled(const std::wstring& text) {
-  const std::u16string doubled = DoubleAmpersands(std::u16string(text.begin(), text.end()));
-  return std::wstring(doubled.begin(), doubled.end());
+  return Wide(DoubleAmpersands(Utf16(text)));
 }
 
 uint32_t Handle(uint32_t slot) {
@@ -70,9 +60,7 @@ std::wstring CertTime(const BYTE* der, DWORD length, int selector) {
   if (!FileTimeToLocalFileTime(&utc, &local) || !FileTimeToSystemTime(&local, &t)) {
     return {};
   }
-  const std::u16string text =
-      FormatCertTime({t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond});
-  return std::wstring(text.begin(), text.end());
+  return Wide(FormatCertTime({t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond}));
 }
 
 std::wstring CertName(const BYTE* der, DWORD length, int selector) {
@@ -98,10 +86,8 @@ uint32_t RunPinLoop(HWND owner, const DeviceValue& deviceValue, const char* titl
     const PinRetryStep step = NextPinStep(status);
     if (step.messageId != nullptr) {
       const TextTable& texts = PinpadTexts::Get().table();
-      const std::u16string title = texts.LoadText(titleId);
-      const std::u16string text = texts.FormatText(step.messageId, {step.triesLeft});
-      CDlgDisplayInfo notice(std::wstring(title.begin(), title.end()),
-                             std::wstring(text.begin(), text.end()));
+      CDlgDisplayInfo notice(Wide(texts.LoadText(titleId)),
+                             Wide(texts.FormatText(step.messageId, {step.triesLeft})));
       notice.RunModal(owner);
     }
     if (!step.retry) {
@@ -136,8 +122,8 @@ void CToolsPellor::ShowDevice(const ToolDevice* device) {
   }
   std::array<std::wstring, 4> values;
   if (device != nullptr) {
-    values[0] = Doubled(FromUtf8(device->label));
-    values[1] = FromUtf8(device->serial);
+    values[0] = Doubled(DisplayText(device->label));
+    values[1] = DisplayText(device->serial);
     std::vector<uint8_t> info;
     if (ReadDeviceInfo(tool_.token(), device->slot, tk::devinfo::kFlagSizes, &info)) {
       values[2] =
@@ -255,7 +241,7 @@ void CToolsPellor::KeyInformation() {
   }
   // The information dialog doubles the ampersands itself.
   CDlgUInfo dialog(
-      {FromUtf8(device->label), FromUtf8(device->serial),
+      {DisplayText(device->label), DisplayText(device->serial),
        Formatted(L"%lld bytes", static_cast<long long>(ReadU32(info, tk::devinfo::kTotalSize)) +
                                     ReadU32(info, tk::devinfo::kFreeSize)),
        Formatted(L"%lld", ReadU32(info, tk::devinfo::kContainerCount))});

@@ -6,6 +6,7 @@
 #include "pinpad_texts.h"
 #include "resource.h"
 #include "tool_rules.h"
+#include "wide_text.h"
 #include "win_handles.h"
 
 namespace VKey {
@@ -14,24 +15,6 @@ namespace {
 namespace tk = koba::token;
 
 constexpr wchar_t kDeviceChangeMessage[] = L"{059D1DCF-7032-4eb5-A58B-33E72F639DC2}_KOBA";
-
-std::wstring Wide(std::u16string_view text) {
-  return std::wstring(text.begin(), text.end());
-}
-
-std::u16string Utf16(const std::wstring& text) {
-  return std::u16string(text.begin(), text.end());
-}
-
-std::wstring FromUtf8(const std::string& text) {
-  const int n =
-      MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  std::wstring out(n > 0 ? n : 0, L'\0');
-  if (n > 0) {
-    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n);
-  }
-  return out;
-}
 
 class CriticalSectionScope {
  public:
@@ -152,7 +135,7 @@ void CDlgVexloTools::FillDeviceBox() {
   std::vector<std::u16string> entries;
   for (const ToolDevice& device : devices_) {
     entries.push_back(
-        DeviceEntryText(Utf16(FromUtf8(device.serial)), Utf16(FromUtf8(device.label))));
+        DeviceEntryText(Utf16(DisplayText(device.serial)), Utf16(DisplayText(device.label))));
     SendMessageW(box, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(Wide(entries.back()).c_str()));
   }
   const int choose = EntryToSelect(entries, Utf16(previous));
@@ -161,7 +144,7 @@ void CDlgVexloTools::FillDeviceBox() {
   if (choose >= 0) {
     const std::u16string serial = SerialOfEntry(entries[choose]);
     for (size_t i = 0; i < devices_.size(); ++i) {
-      if (Utf16(FromUtf8(devices_[i].serial)) == serial) {
+      if (Utf16(DisplayText(devices_[i].serial)) == serial) {
         current_ = static_cast<int>(i);
       }
     }

@@ -8,6 +8,7 @@
 #include "pinpad_texts.h"
 #include "resource.h"
 #include "wait_layout.h"
+#include "wide_text.h"
 
 using Microsoft::WRL::ComPtr;
 
@@ -43,10 +44,6 @@ struct DcDeleter {
   void operator()(HDC dc) const { DeleteDC(dc); }
 };
 using MemoryDc = std::unique_ptr<std::remove_pointer_t<HDC>, DcDeleter>;
-
-std::wstring Wide(std::u16string_view text) {
-  return std::wstring(text.begin(), text.end());
-}
 
 int ScreenDpi(HWND window) {
   const std::unique_ptr<std::remove_pointer_t<HDC>, DcReleaser> dc(GetDC(window), {window});

@@ -5,7 +5,9 @@
 #include <algorithm>
 #include <vector>
 
-#include "utf.h"
+#include "settings.h"
+#include "text_encoding.h"
+#include "wide_text.h"
 #include "win_handles.h"
 
 namespace VKey {
@@ -15,87 +17,64 @@ namespace {
 constexpr size_t kInstallPathChars = 260;
 constexpr DWORD kReadChunk = 1024;
 
-RegKey OpenKey(HKEY root, const std::wstring& path, REGSAM access) {
-  HKEY key = nullptr;
-  if (RegOpenKeyExW(root, path.c_str(), 0, access, &key) != ERROR_SUCCESS) {
-    return nullptr;
-  }
-  return RegKey(key);
-}
-
-void WriteDword(HKEY root, const std::wstring& path, const wchar_t* name, uint32_t value) {
+bool KeyExists(HKEY root, const std::wstring& path) {
   HKEY raw = nullptr;
-  if (RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &raw, nullptr) !=
-      ERROR_SUCCESS) {
-    return;
+  if (RegOpenKeyExW(root, path.c_str(), 0, KEY_QUERY_VALUE, &raw) != ERROR_SUCCESS) {
+    return false;
   }
-  RegKey key(raw);
-  const DWORD data = value;
-  RegSetValueExW(key.get(), name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&data), sizeof data);
+  const RegKey key(raw);
+  return true;
 }
 
 }  // namespace
 
-std::optional<std::wstring> ReadRegString(HKEY key, const wchar_t* name, size_t maxChars) {
+std::optional<std::wstring> ReadRegString(HKEY root, const std::wstring& subkey,
+                                          const wchar_t* name, size_t maxChars) {
   std::vector<wchar_t> buffer(maxChars, L'\0');
-  DWORD type = 0;
-  DWORD bytes = static_cast<DWORD>(buffer.size() * sizeof(wchar_t));
-  if (RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(buffer.data()), &bytes) !=
-          ERROR_SUCCESS ||
-      (type != REG_SZ && type != REG_EXPAND_SZ)) {
+  if (maxChars == 0 ||
+      koba::settings::ReadRegStringW(root, subkey.c_str(), name, buffer.data(),
+                                     static_cast<DWORD>(buffer.size())) != ERROR_SUCCESS) {
     return std::nullopt;
   }
-  const size_t chars = bytes / sizeof(wchar_t);
-  for (size_t i = 0; i < chars; ++i) {
-    if (buffer[i] == L'\0') {
-      return std::wstring(buffer.data(), i);
-    }
-  }
-  return std::nullopt;
+  return std::wstring(buffer.data());
 }
 
-std::optional<uint32_t> ReadRegDword(HKEY key, const wchar_t* name) {
-  DWORD type = 0;
+std::optional<uint32_t> ReadRegDword(HKEY root, const std::wstring& subkey, const wchar_t* name) {
   DWORD value = 0;
-  DWORD bytes = sizeof value;
-  if (RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(&value), &bytes) !=
-          ERROR_SUCCESS ||
-      type != REG_DWORD || bytes != sizeof value) {
+  if (koba::settings::ReadRegDword(root, subkey.c_str(), name, &value) != ERROR_SUCCESS) {
     return std::nullopt;
   }
   return value;
 }
 
 std::optional<TextEnv::MachineSettings> WinTextEnv::ReadMachineSettings() {
-  const RegKey key = OpenKey(HKEY_LOCAL_MACHINE, keyPath_, KEY_QUERY_VALUE);
-  if (!key) {
+  if (!KeyExists(HKEY_LOCAL_MACHINE, keyPath_)) {
     return std::nullopt;
   }
   MachineSettings settings;
-  if (const auto path = ReadRegString(key.get(), L"InstallPath", kInstallPathChars)) {
+  if (const auto path =
+          ReadRegString(HKEY_LOCAL_MACHINE, keyPath_, L"InstallPath", kInstallPathChars)) {
     std::string utf8;
-    if (Utf16ToUtf8(std::u16string(path->begin(), path->end()), &utf8)) {
+    if (koba::text::Utf16ToUtf8(Utf16(*path), &utf8)) {
       settings.installPath = std::move(utf8);
     }
   }
-  settings.langId = ReadRegDword(key.get(), L"LangId");
+  settings.langId = ReadRegDword(HKEY_LOCAL_MACHINE, keyPath_, L"LangId");
   return settings;
 }
 
 std::optional<uint32_t> WinTextEnv::ReadUserLangId() {
-  const RegKey key = OpenKey(HKEY_CURRENT_USER, keyPath_, KEY_QUERY_VALUE);
-  return key ? ReadRegDword(key.get(), L"LangId") : std::nullopt;
+  return ReadRegDword(HKEY_CURRENT_USER, keyPath_, L"LangId");
 }
 
 UserLangSettings WinTextEnv::ReadUserLangSettings() {
   UserLangSettings settings;
-  const RegKey key = OpenKey(HKEY_CURRENT_USER, keyPath_, KEY_QUERY_VALUE);
-  if (!key) {
+  if (!KeyExists(HKEY_CURRENT_USER, keyPath_)) {
     return settings;
   }
   settings.keyExists = true;
-  settings.uiLang = ReadRegDword(key.get(), L"UILang");
-  settings.uiSupport = ReadRegDword(key.get(), L"UISupport");
+  settings.uiLang = ReadRegDword(HKEY_CURRENT_USER, keyPath_, L"UILang");
+  settings.uiSupport = ReadRegDword(HKEY_CURRENT_USER, keyPath_, L"UISupport");
   return settings;
 }
 
@@ -104,20 +83,20 @@ uint32_t WinTextEnv::SystemDefaultLangId() {
 }
 
 void WinTextEnv::WriteMachineAndUserLangId(uint32_t langId) {
-  WriteDword(HKEY_LOCAL_MACHINE, keyPath_, L"LangId", langId);
-  WriteDword(HKEY_CURRENT_USER, keyPath_, L"LangId", langId);
+  koba::settings::WriteRegDword(HKEY_LOCAL_MACHINE, keyPath_.c_str(), L"LangId", langId);
+  koba::settings::WriteRegDword(HKEY_CURRENT_USER, keyPath_.c_str(), L"LangId", langId);
 }
 
 void WinTextEnv::WriteUserLangId(uint32_t langId) {
-  WriteDword(HKEY_CURRENT_USER, keyPath_, L"LangId", langId);
+  koba::settings::WriteRegDword(HKEY_CURRENT_USER, keyPath_.c_str(), L"LangId", langId);
 }
 
 int WinTextEnv::ReadFile(const std::string& path, std::vector<unsigned char>* bytes) {
   std::u16string wide;
-  if (!Utf8ToUtf16(path, &wide)) {
+  if (!koba::text::Utf8ToUtf16(path, &wide)) {
     return ERROR_INVALID_NAME;
   }
-  const std::wstring name(wide.begin(), wide.end());
+  const std::wstring name = Wide(wide);
   FileHandle file(CreateFileW(name.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
   if (file.get() == INVALID_HANDLE_VALUE) {

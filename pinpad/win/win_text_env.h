@@ -6,11 +6,12 @@
 #include <string>
 
 #include "lang_choice.h"
+#include "settings.h"
 #include "text_table.h"
 
 namespace VKey {
 
-constexpr wchar_t kSettingsKey[] = L"Software\\Korvanet\\507Q2_KOBA";
+using koba::settings::kSettingsKey;
 
 class WinTextEnv : public TextEnv {
  public:
@@ -31,9 +32,11 @@ class WinTextEnv : public TextEnv {
   std::wstring keyPath_;
 };
 
-// A string value of a key: REG_SZ or REG_EXPAND_SZ ending with a NUL inside maxChars characters.
-std::optional<std::wstring> ReadRegString(HKEY key, const wchar_t* name, size_t maxChars);
-// A REG_DWORD value of a key.
-std::optional<uint32_t> ReadRegDword(HKEY key, const wchar_t* name);
+// The shared settings readers with an absent or unreadable value as nullopt: a string value
+// (REG_SZ or REG_EXPAND_SZ ending with a NUL inside maxChars characters) and a REG_DWORD value
+// of the key subkey below root.
+std::optional<std::wstring> ReadRegString(HKEY root, const std::wstring& subkey,
+                                          const wchar_t* name, size_t maxChars);
+std::optional<uint32_t> ReadRegDword(HKEY root, const std::wstring& subkey, const wchar_t* name);
 
 }  // namespace VKey

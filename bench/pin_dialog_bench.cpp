@@ -1,0 +1,292 @@
+// GMUsbKeySign's time from the request to the PIN dialog on screen, and from the user's Enter to
+// the reply, through the token core with the built PIN pad library and the installed virtual
+// key, side by side in one run with a bare dialog of the same thread (the cost of putting any
+// dialog on screen here) and with the code-signature gate alone, verifying afresh and verifying
+// files it verified before. The first request of a process and the repeated ones are shown
+// apart. A driver thread watches the dialogs (every millisecond) and types the PIN on the
+// on-screen keyboard. Needs the virtual key installed in the prefix (tools/bench.sh does it).
+#include <windows.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cwchar>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "code_signature.h"
+#include "csp.h"
+#include "device.h"
+#include "result_codes.h"
+#include "settings.h"
+#include "signing.h"
+#include "store.h"
+#include "testing/self_issued.h"
+#include "testing/temp_store.h"
+#include "token_core.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr int kRepeats = 7;
+constexpr char kPin[] = "123456";
+constexpr int kPinField = 3005;
+constexpr int kKeyboardButton = 3006;
+constexpr int kFirstKey = 4000;
+constexpr int kKeyCount = 73;
+constexpr auto kDeadline = std::chrono::seconds(60);
+
+double Ms(Clock::duration d) {
+  return std::chrono::duration<double, std::milli>(d).count();
+}
+
+double Median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  return v.empty() ? 0 : v[v.size() / 2];
+}
+
+// A visible dialog of the thread that `ready` accepts, or null.
+HWND FindDialog(DWORD thread, bool (*ready)(HWND)) {
+  struct Search {
+    bool (*ready)(HWND);
+    HWND found;
+  } search{ready, nullptr};
+  EnumThreadWindows(
+      thread,
+      [](HWND hwnd, LPARAM param) -> BOOL {
+        auto* s = reinterpret_cast<Search*>(param);
+        wchar_t cls[16] = {};
+        GetClassNameW(hwnd, cls, 16);
+        if (std::wstring(cls) == L"#32770" && IsWindowVisible(hwnd) && s->ready(hwnd)) {
+          s->found = hwnd;
+          return FALSE;
+        }
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
+HWND AwaitDialog(DWORD thread, bool (*ready)(HWND)) {
+  const auto end = Clock::now() + kDeadline;
+  while (Clock::now() < end) {
+    if (const HWND found = FindDialog(thread, ready)) {
+      return found;
+    }
+    Sleep(1);
+  }
+  return nullptr;
+}
+
+bool AnyDialog(HWND) {
+  return true;
+}
+
+// The PIN dialog has initialised when its keyboard button shows.
+bool PinDialogReady(HWND dialog) {
+  const HWND button = GetDlgItem(dialog, kKeyboardButton);
+  return GetDlgItem(dialog, kPinField) != nullptr && button != nullptr && IsWindowVisible(button);
+}
+
+// Opens the dialog's on-screen keyboard and presses the key of each character of the PIN.
+bool TypePin(HWND dialog) {
+  SendMessageW(GetDlgItem(dialog, kKeyboardButton), BM_CLICK, 0, 0);
+  const HWND keyboard = FindWindowExW(dialog, nullptr, L"#32770", nullptr);
+  if (keyboard == nullptr) {
+    return false;
+  }
+  for (const char c : std::string(kPin)) {
+    HWND key = nullptr;
+    for (int id = kFirstKey; id < kFirstKey + kKeyCount && key == nullptr; ++id) {
+      wchar_t label[8] = {};
+      GetWindowTextW(GetDlgItem(keyboard, id), label, 8);
+      if (label[0] == static_cast<wchar_t>(c) && label[1] == L'\0') {
+        key = GetDlgItem(keyboard, id);
+      }
+    }
+    if (key == nullptr) {
+      return false;
+    }
+    SendMessageW(key, BM_CLICK, 0, 0);
+  }
+  return true;
+}
+
+struct Timing {
+  double toDialog = -1;  // ms from the call to the dialog on screen
+  double toReply = -1;   // ms from Enter to the call's return
+};
+
+// Runs call() on this thread while a driver thread waits for the dialog `ready` accepts, then
+// types the PIN (when pin) and ends the dialog with OK.
+template <typename Call>
+Timing Measure(Call call, bool (*ready)(HWND), bool pin) {
+  const DWORD self = GetCurrentThreadId();
+  Timing timing;
+  Clock::time_point start;
+  Clock::time_point enter;
+  std::atomic<bool> started{false};
+  std::atomic<bool> pressed{false};
+  std::thread driver([&] {
+    while (!started) {
+      Sleep(0);
+    }
+    const HWND dialog = AwaitDialog(self, ready);
+    if (dialog == nullptr) {
+      return;
+    }
+    timing.toDialog = Ms(Clock::now() - start);
+    if (pin && !TypePin(dialog)) {
+      PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
+      return;
+    }
+    enter = Clock::now();
+    pressed = true;
+    PostMessageW(dialog, WM_COMMAND, IDOK, 0);
+  });
+  start = Clock::now();
+  started = true;
+  call();
+  const Clock::time_point done = Clock::now();
+  driver.join();
+  if (pressed) {
+    timing.toReply = Ms(done - enter);
+  }
+  return timing;
+}
+
+// A dialog with a caption and an OK button, from a template in memory.
+struct BareTemplate {
+  DLGTEMPLATE dialog;
+  WORD menu, windowClass;
+  wchar_t title[6];
+  WORD align;
+  DLGITEMTEMPLATE button;
+  WORD buttonClass[2];
+  wchar_t buttonText[3];
+  WORD extra;
+};
+
+INT_PTR CALLBACK BareProcedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM) {
+  if (message == WM_COMMAND && (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL)) {
+    EndDialog(hwnd, LOWORD(wParam));
+    return TRUE;
+  }
+  return message == WM_INITDIALOG;
+}
+
+void ShowBareDialog() {
+  static BareTemplate t = [] {
+    BareTemplate b{};
+    b.dialog.style = WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_CENTER;
+    b.dialog.cdit = 1;
+    b.dialog.cx = 160;
+    b.dialog.cy = 60;
+    std::wcscpy(b.title, L"Bench");
+    b.button.style = WS_CHILD | WS_VISIBLE | BS_DEFPUSHBUTTON;
+    b.button.x = 55;
+    b.button.y = 35;
+    b.button.cx = 50;
+    b.button.cy = 14;
+    b.button.id = IDOK;
+    b.buttonClass[0] = 0xFFFF;
+    b.buttonClass[1] = 0x0080;
+    std::wcscpy(b.buttonText, L"OK");
+    return b;
+  }();
+  DialogBoxIndirectParamW(GetModuleHandleW(nullptr), &t.dialog, nullptr, BareProcedure, 0);
+}
+
+void Row(const char* what, double ms, double baseline) {
+  std::printf("%-52s %9.1f ms  %6.2fx\n", what, ms, baseline > 0 ? ms / baseline : 0);
+}
+
+}  // namespace
+
+int main() {
+  vkey::testing::TempStore store;
+  vkey::KeyPair pair;
+  if (!vkey::GenerateKeyPair(1, 2048, &pair) || !vkey::Transact([&](vkey::Store& s) {
+        vkey::Key& key = vkey::AddKey(s, "BENCH001", false);
+        std::string container;
+        std::string error;
+        return vkey::AddPairToContainer(key, "c1", 2, pair, 0) &&
+               vkey::ImportCertificate(key, vkey::testing::SelfIssued(pair, "Bench User"), 0,
+                                       &container, &error);
+      })) {
+    std::fprintf(stderr, "the virtual key could not be set up\n");
+    return 1;
+  }
+
+  // Before anything of the PIN pad is loaded: the first dialog of the process pays for the
+  // system's user-interface libraries, which the bare dialog's first showing takes over here.
+  Measure(ShowBareDialog, AnyDialog, false);
+  std::vector<double> bare;
+  for (int i = 0; i < kRepeats; ++i) {
+    bare.push_back(Measure(ShowBareDialog, AnyDialog, false).toDialog);
+  }
+  const double baseline = Median(bare);
+
+  const std::wstring token = koba::settings::SystemLibraryPath(L"Q2Token_koba.dll");
+  wchar_t exe[MAX_PATH];
+  const DWORD n = GetModuleFileNameW(nullptr, exe, MAX_PATH);
+  std::wstring pinpad(exe, n);
+  pinpad.resize(pinpad.find_last_of(L'\\') + 1);
+  pinpad += L"..\\pinpad\\Q2Pinpad_KOBA.dll";
+  koba::core::TokenCore core({token, pinpad});
+  koba::csp::CspInterface csp(koba::settings::SystemLibraryPath(L"Q2CSP_KOBA.dll"));
+  std::vector<Timing> signs;
+  for (int i = 0; i <= kRepeats; ++i) {
+    int code = 1;
+    signs.push_back(Measure(
+        [&] {
+          char* result = nullptr;
+          code = koba::core::GMUsbKeySign(core, csp, "CN=Bench User", "SHA256",
+                                          "<T><amount>1.00</amount></T>", "bench", "", &result);
+          koba::core::ReleaseResultText(result);
+        },
+        PinDialogReady, true));
+    if (code != koba::core::kOk || signs.back().toDialog < 0 || signs.back().toReply < 0) {
+      std::fprintf(stderr, "GMUsbKeySign %d ended with %d\n", i, code);
+      return 1;
+    }
+  }
+  // The gate alone, in the same process after the requests.
+  const std::wstring folder = token.substr(0, token.find_last_of(L'\\') + 1);
+  std::vector<double> fresh;
+  std::vector<double> known;
+  koba::codesign::VerifiedFiles verified;
+  for (int i = 0; i < kRepeats; ++i) {
+    auto t0 = Clock::now();
+    const bool signedFresh = koba::codesign::VendorLibrariesSigned(folder);
+    fresh.push_back(Ms(Clock::now() - t0));
+    t0 = Clock::now();
+    const bool signedKnown = koba::codesign::VendorLibrariesSigned(folder, verified);
+    known.push_back(Ms(Clock::now() - t0));
+    if (!signedFresh || !signedKnown) {
+      std::fprintf(stderr, "the installed vendor libraries are not trusted\n");
+      return 1;
+    }
+  }
+
+  std::vector<double> toDialog;
+  std::vector<double> toReply;
+  for (size_t i = 1; i < signs.size(); ++i) {
+    toDialog.push_back(signs[i].toDialog);
+    toReply.push_back(signs[i].toReply);
+  }
+
+  std::printf("PIN dialog timing, median of %d (ratio: to the bare dialog's request-to-screen)\n",
+              kRepeats);
+  Row("bare dialog, request to screen (baseline)", baseline, baseline);
+  Row("gate, three libraries verified afresh", Median(fresh), baseline);
+  Row("gate, three libraries verified before", Median(known), baseline);
+  Row("GMUsbKeySign first request, request to dialog", signs[0].toDialog, baseline);
+  Row("GMUsbKeySign repeated, request to dialog", Median(toDialog), baseline);
+  Row("GMUsbKeySign first request, Enter to reply", signs[0].toReply, baseline);
+  Row("GMUsbKeySign repeated, Enter to reply", Median(toReply), baseline);
+  return 0;
+}
