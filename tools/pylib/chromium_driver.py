@@ -70,7 +70,7 @@ def _logs(work):
     return "\n".join(text)
 
 
-def drive(host_exe, requests, timeout=120, reply_timeout_ms=60000, env=None):
+def drive(host_exe, requests, timeout=120, env=None):
     """Sends `requests` (a list of JSON values) through Chromium to the host.
 
     Returns {"results": [[reply, ...] per request], "disconnect": text or None}.
@@ -86,7 +86,6 @@ def drive(host_exe, requests, timeout=120, reply_timeout_ms=60000, env=None):
         with open(os.path.join(ext, "config.js"), "w") as f:
             f.write("const DRIVER_URL = 'http://127.0.0.1:%d';\n" % server.server_address[1])
             f.write("const HOST_NAME = '%s';\n" % HOST_NAME)
-            f.write("const REPLY_TIMEOUT_MS = %d;\n" % reply_timeout_ms)
 
         # The wrapper stays the host's parent and notes how the host ended, so that a port
         # the host closed early can be told apart from one the browser closed.
