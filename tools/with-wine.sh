@@ -33,11 +33,17 @@ wine_ensure_prefix
 wine_start_server
 # Wine closes the desktop a second after the last thread using it goes away, and a process
 # that starts at that moment fails to start or is killed with it. A program holding a hidden
-# window keeps the desktop open for the whole run.
+# window keeps the desktop open for the whole run; the run starts once it says its window
+# exists. Its deadline is that of Xvfb above: one program's start on a loaded machine.
 keeper=$KOBA_ROOT/build/win64/tests/desktop_keeper.exe
 if [ -f "$keeper" ]; then
-  "$WINE" "$keeper" </dev/null >/dev/null 2>&1 &
+  fifo=$(mktemp -u)
+  mkfifo "$fifo"
+  "$WINE" "$keeper" </dev/null >"$fifo" 2>/dev/null &
   keeper_pid=$!
+  read -r -t 20 word <"$fifo"
+  rm -f "$fifo"
+  [ "${word:-}" = ready ] || { echo "with-wine: the desktop keeper did not start" >&2; exit 1; }
 fi
 export KOBA_WINE_READY="$WINEPREFIX"
 "$@"

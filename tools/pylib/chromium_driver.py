@@ -58,7 +58,19 @@ class _Driver(http.server.BaseHTTPRequestHandler):
         self.done.set()
 
 
-def drive(host_exe, requests, timeout=120, reply_timeout_ms=60000, env=None):
+def _logs(work):
+    """The ends of Chromium's log and of the host's (its standard error and exit status)."""
+    text = []
+    for name in ("chromium.log", "host.log"):
+        try:
+            with open(os.path.join(work, name), errors="replace") as f:
+                text.append("%s:\n%s" % (name, f.read()[-3000:]))
+        except FileNotFoundError:
+            text.append("%s: none" % name)
+    return "\n".join(text)
+
+
+def drive(host_exe, requests, timeout=120, env=None):
     """Sends `requests` (a list of JSON values) through Chromium to the host.
 
     Returns {"results": [[reply, ...] per request], "disconnect": text or None}.
@@ -74,11 +86,14 @@ def drive(host_exe, requests, timeout=120, reply_timeout_ms=60000, env=None):
         with open(os.path.join(ext, "config.js"), "w") as f:
             f.write("const DRIVER_URL = 'http://127.0.0.1:%d';\n" % server.server_address[1])
             f.write("const HOST_NAME = '%s';\n" % HOST_NAME)
-            f.write("const REPLY_TIMEOUT_MS = %d;\n" % reply_timeout_ms)
 
+        # The wrapper stays the host's parent and notes how the host ended, so that a port
+        # the host closed early can be told apart from one the browser closed.
         wrapper = os.path.join(work, "host.sh")
+        host_log = os.path.join(work, "host.log")
         with open(wrapper, "w") as f:
-            f.write('#!/bin/sh\nexec "%s" "%s" "$@"\n' % (WINE_RUN, os.path.abspath(host_exe)))
+            f.write('#!/bin/sh\n"%s" "%s" "$@" 2>>"%s"\necho "host exit status $?" >>"%s"\n'
+                    % (WINE_RUN, os.path.abspath(host_exe), host_log, host_log))
         os.chmod(wrapper, 0o755)
 
         profile = os.path.join(work, "profile")
@@ -98,10 +113,12 @@ def drive(host_exe, requests, timeout=120, reply_timeout_ms=60000, env=None):
         browser = subprocess.Popen(args, stdout=log, stderr=subprocess.STDOUT,
                                    start_new_session=True, env=env)
         if not handler.done.wait(timeout):
-            with open(os.path.join(work, "chromium.log")) as f:
-                tail = f.read()[-3000:]
-            raise TimeoutError("no replies from the extension within %d s\n%s" % (timeout, tail))
-        return handler.result
+            raise TimeoutError("no replies from the extension within %d s\n%s" % (
+                timeout, _logs(work)))
+        result = handler.result
+        if result.get("disconnect"):
+            result["disconnect"] += "\n" + _logs(work)
+        return result
     finally:
         if browser is not None:
             try:

@@ -7,7 +7,7 @@
 // signing of a bank page instead: NSChooseFileExt, GMUsbKeySignFileExt with the chosen file's
 // token, then GetSignFileContent in pieces of N bytes until the last piece; its result text is
 // the signature file's text put together from the pieces.
-importScripts('config.js');  // DRIVER_URL, HOST_NAME, REPLY_TIMEOUT_MS
+importScripts('config.js');  // DRIVER_URL, HOST_NAME
 
 // The fields of a Base64 record text ("TOKEN=...||FILENAME=...").
 function recordFields(base64) {
@@ -39,12 +39,13 @@ async function drive() {
     if (wake) wake();
   });
 
-  // Sends one request; resolves with its replies once the last one (IsOver 1) has come.
+  // Sends one request; resolves with its replies once the last one (IsOver 1) has come or the
+  // port has closed. No deadline of its own: a page waits as long as the user takes at the PIN
+  // pad, and the test driver's deadline covers a reply that never comes.
   async function send(request) {
     replies = [];
     const done = new Promise((resolve) => {
       wake = resolve;
-      setTimeout(resolve, REPLY_TIMEOUT_MS);
     });
     port.postMessage(request);
     await done;
