@@ -20,6 +20,7 @@ struct Crypt32 {
   decltype(&::CertAddCertificateContextToStore) CertAddCertificateContextToStore = nullptr;
   decltype(&::CertCloseStore) CertCloseStore = nullptr;
   decltype(&::CertCompareCertificateName) CertCompareCertificateName = nullptr;
+  decltype(&::CertControlStore) CertControlStore = nullptr;
   decltype(&::CertCreateCertificateContext) CertCreateCertificateContext = nullptr;
   decltype(&::CertDeleteCertificateFromStore) CertDeleteCertificateFromStore = nullptr;
   decltype(&::CertDuplicateCertificateContext) CertDuplicateCertificateContext = nullptr;
@@ -42,6 +43,7 @@ const Crypt32& Crypt() {
         library.Resolve("CertAddCertificateContextToStore", &a.CertAddCertificateContextToStore) &&
         library.Resolve("CertCloseStore", &a.CertCloseStore) &&
         library.Resolve("CertCompareCertificateName", &a.CertCompareCertificateName) &&
+        library.Resolve("CertControlStore", &a.CertControlStore) &&
         library.Resolve("CertCreateCertificateContext", &a.CertCreateCertificateContext) &&
         library.Resolve("CertDeleteCertificateFromStore", &a.CertDeleteCertificateFromStore) &&
         library.Resolve("CertDuplicateCertificateContext", &a.CertDuplicateCertificateContext) &&
@@ -271,7 +273,7 @@ DWORD RegisterCertificate(const char* provider, const char* container, DWORD key
   // drops a refusal of the registry: commit here so that an entry the store refused is
   // reported, as Windows reports it when the certificate is added.
   if (disposition == CERT_STORE_ADD_REPLACE_EXISTING &&
-      !CertControlStore(store.get(), 0, CERT_STORE_CTRL_COMMIT, nullptr)) {
+      !Crypt().CertControlStore(store.get(), 0, CERT_STORE_CTRL_COMMIT, nullptr)) {
     return LastErrorOr(static_cast<DWORD>(E_FAIL));
   }
   return 0;
@@ -327,11 +329,13 @@ DWORD AddToSystemStore(const wchar_t* store_name, const BYTE* der, DWORD der_len
 }
 
 std::wstring Thumbprint(const BYTE* der, DWORD der_len) {
-  const UniqueCert cert(CertCreateCertificateContext(kEncoding, der, der_len));
+  if (!Crypt().complete)
+    return {};
+  const UniqueCert cert(Crypt().CertCreateCertificateContext(kEncoding, der, der_len));
   BYTE hash[kSha1Bytes];
   DWORD size = sizeof hash;
   if (!cert ||
-      !CertGetCertificateContextProperty(cert.get(), CERT_SHA1_HASH_PROP_ID, hash, &size) ||
+      !Crypt().CertGetCertificateContextProperty(cert.get(), CERT_SHA1_HASH_PROP_ID, hash, &size) ||
       size != kSha1Bytes)
     return {};
   static constexpr wchar_t kHex[] = L"0123456789ABCDEF";
@@ -344,17 +348,21 @@ std::wstring Thumbprint(const BYTE* der, DWORD der_len) {
 }
 
 bool StoreHolds(DWORD location, const wchar_t* store_name, const BYTE* der, DWORD der_len) {
-  const UniqueCert cert(CertCreateCertificateContext(kEncoding, der, der_len));
+  if (!Crypt().complete)
+    return false;
+  const UniqueCert cert(Crypt().CertCreateCertificateContext(kEncoding, der, der_len));
   if (!cert || store_name == nullptr)
     return false;
-  const UniqueStore store(CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0,
-                                        location | CERT_STORE_READONLY_FLAG, store_name));
-  return store && UniqueCert(CertFindCertificateInStore(store.get(), kEncoding, 0,
-                                                        CERT_FIND_EXISTING, cert.get(), nullptr));
+  const UniqueStore store(Crypt().CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0,
+                                                location | CERT_STORE_READONLY_FLAG, store_name));
+  return store && UniqueCert(Crypt().CertFindCertificateInStore(
+                      store.get(), kEncoding, 0, CERT_FIND_EXISTING, cert.get(), nullptr));
 }
 
 DWORD RemoveFromSystemStore(DWORD location, const wchar_t* store_name,
                             const std::wstring& thumbprint) {
+  if (!Crypt().complete)
+    return ERROR_MOD_NOT_FOUND;
   BYTE hash[kSha1Bytes];
   if (store_name == nullptr || thumbprint.size() != 2 * kSha1Bytes)
     return ERROR_INVALID_PARAMETER;
@@ -366,16 +374,17 @@ DWORD RemoveFromSystemStore(DWORD location, const wchar_t* store_name,
     hash[i] = static_cast<BYTE>(high << 4 | low);
   }
   const UniqueStore store(
-      CertOpenStore(CERT_STORE_PROV_SYSTEM_REGISTRY_W, 0, 0, location, store_name));
+      Crypt().CertOpenStore(CERT_STORE_PROV_SYSTEM_REGISTRY_W, 0, 0, location, store_name));
   if (!store)
     return LastErrorOr(static_cast<DWORD>(E_FAIL));
   CRYPT_HASH_BLOB blob{kSha1Bytes, hash};
-  PCCERT_CONTEXT found =
-      CertFindCertificateInStore(store.get(), kEncoding, 0, CERT_FIND_SHA1_HASH, &blob, nullptr);
+  PCCERT_CONTEXT found = Crypt().CertFindCertificateInStore(store.get(), kEncoding, 0,
+                                                            CERT_FIND_SHA1_HASH, &blob, nullptr);
   if (found == nullptr)
     return 0;
   // Deleting frees the context, also on failure.
-  return CertDeleteCertificateFromStore(found) ? 0 : LastErrorOr(static_cast<DWORD>(E_FAIL));
+  return Crypt().CertDeleteCertificateFromStore(found) ? 0
+                                                       : LastErrorOr(static_cast<DWORD>(E_FAIL));
 }
 
 }  // namespace koba::certstore
