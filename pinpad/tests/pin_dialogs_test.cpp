@@ -104,12 +104,34 @@ std::wstring Masked(size_t n) {
   return std::wstring(n, L'*');
 }
 
+// Where a PIN dialog's own attention click lands: it moves the cursor there first.
+POINT AttentionPoint(HWND dialog) {
+  POINT at{20, 20};
+  if ((GetWindowLongW(dialog, GWL_STYLE) & WS_CAPTION) == WS_CAPTION)
+    at.y += GetSystemMetrics(SM_CYCAPTION);
+  ClientToScreen(dialog, &at);
+  return at;
+}
+
+// Waits until the dialog has made its attention click, which comes a moment after it opens
+// (later on a busy machine): input injected before it could be overtaken by it.
+bool WaitForAttentionClick(HWND dialog) {
+  const POINT at = AttentionPoint(dialog);
+  return WaitUntil([&] {
+    POINT now{};
+    return GetCursorPos(&now) && now.x == at.x && now.y == at.y;
+  });
+}
+
 class PinDialogs : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     SetPadModule(GetModuleHandleW(nullptr));
     ASSERT_EQ(PinpadTexts::Get().Param(1033, 1), 0u) << "the installed English texts load";
   }
+  // Every dialog is centred alike, so the last one's attention click left the cursor where
+  // the next one's goes: start away from it.
+  void SetUp() override { SetCursorPos(0, 0); }
 };
 
 TEST_F(PinDialogs, FieldChangesOnlyThroughItsCommandsAndHoldsNoPlainCharacters) {
@@ -461,6 +483,7 @@ TEST_F(PinDialogs, PhysicalKeysReachTheFocusedFieldOnlyAsCommands) {
         const HWND d = WaitForDialog(thread);
         ASSERT_NE(d, nullptr);
         const HWND field = GetDlgItem(d, IDC_VERIFY_PIN);
+        ASSERT_TRUE(WaitForAttentionClick(d));
         ASSERT_TRUE(WaitUntil([&] { return FocusOf(thread) == field; }));
         std::vector<INPUT> keys;
         for (const WORD vk : {WORD{'A'}, WORD{'1'}}) {
@@ -503,6 +526,7 @@ TEST_F(PinDialogs, InjectedClicksOnTheKeyboardAreSwallowedUnlessFromPenOrTouch) 
         const HWND d = WaitForDialog(thread);
         ASSERT_NE(d, nullptr);
         ASSERT_TRUE(WaitUntil([&] { return GetForegroundWindow() == d; }));
+        ASSERT_TRUE(WaitForAttentionClick(d));
         SendMessageW(GetDlgItem(d, IDC_KEYBOARD), BM_CLICK, 0, 0);
         const HWND keyboard = KeyboardOf(d);
         ASSERT_NE(keyboard, nullptr);
