@@ -88,8 +88,9 @@ int PageBinding::FindKey(uint32_t* slot, DeviceInfo* info) {
 }
 
 uint32_t RunPinEntry(uint32_t slot, uint32_t use_type, uint32_t language, void* token_function) {
-  // By its file name: the PIN entry library comes through the system's search order.
-  const ScopedLibrary pinpad(LoadLibraryW(L"Q2Pinpad_KOBA.dll"));
+  // From the system folder, as every other library of the binding: a bare name would let the
+  // browser's search order (its folder, the current folder) supply the PIN entry.
+  const ScopedLibrary pinpad(LoadSystemLibrary(L"Q2Pinpad_KOBA.dll"));
   VKey::Pinpad_Indicator_t indicator = nullptr;
   VKey::Pinpad_GetKeyInfo_t key_info = nullptr;
   VKey::Pinpad_Param_t param = nullptr;
