@@ -39,6 +39,9 @@ NOTES = r"%s\Software\Korvanet\507Q2_KOBA\AddedCACertificates\%s"
 # stores' empty keys, and the build machine's trusted roots that Wine copies into the machine's
 # "Root" store. The bank's certificates in "Root" are compared like everything else.
 STORE_KEY = re.compile(r"\\SystemCertificates\\[^\\]+(\\(Certificates|CRLs|CTLs))?\]$", re.I)
+# The empty keys on the way to the Authenticode provider's state (see VOLATILE_KEYS), which Wine
+# makes at the first signature check in a prefix.
+WINTRUST_KEY = re.compile(r"\\CurrentVersion\\Wintrust(\\Trust Providers)?\]$", re.I)
 MACHINE_ROOT = re.compile(r"^\[HKEY_LOCAL_MACHINE\\Software\\(Wow6432Node\\)?Microsoft\\"
                           r"SystemCertificates\\Root\\Certificates\\([0-9A-F]{40})\]$", re.I)
 
@@ -48,7 +51,7 @@ def bank_thumbprints():
 
 
 def wine_certificate_state(key, line):
-    if line == key and STORE_KEY.search(key):
+    if line == key and (STORE_KEY.search(key) or WINTRUST_KEY.search(key)):
         return True
     root = MACHINE_ROOT.match(key)
     return root is not None and root.group(2).upper() not in bank_thumbprints()
