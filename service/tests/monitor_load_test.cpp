@@ -30,7 +30,7 @@ ProcessCensus SettledCensus(HANDLE monitor, const ProcessCensus& baseline) {
   ProcessCensus census;
   WaitUntil(
       [&] {
-        return TakeCensus(monitor, &census) && census.handles == baseline.handles &&
+        return TakeCensus(monitor, &census) && census.handles <= baseline.handles &&
                census.ThreadsStartedIn(kMonitorImage) == baseline.ThreadsStartedIn(kMonitorImage);
       },
       kKeyWaitMs);
@@ -158,12 +158,13 @@ TEST_F(KeyMonitorTest, ClientsHammerThePipesWhileKeysComeAndGo) {
   }
 
   // Back at the start's shape (two keys served, one retired key's server left), the monitor
-  // holds what it held then.
+  // holds no more than it held then: the start's count may still include a handle of the
+  // removal just before it, which closes later.
   const ProcessCensus after = SettledCensus(monitor_.process(), baseline);
-  EXPECT_EQ(after.handles, baseline.handles) << Describe(baseline) << " -> " << Describe(after);
+  EXPECT_LE(after.handles, baseline.handles) << Describe(baseline) << " -> " << Describe(after);
   EXPECT_EQ(after.ThreadsStartedIn(kMonitorImage), baseline.ThreadsStartedIn(kMonitorImage))
       << Describe(baseline) << " -> " << Describe(after);
-  EXPECT_EQ(after.threads, baseline.threads) << Describe(baseline) << " -> " << Describe(after);
+  EXPECT_LE(after.threads, baseline.threads) << Describe(baseline) << " -> " << Describe(after);
 }
 
 }  // namespace
