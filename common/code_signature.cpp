@@ -166,14 +166,15 @@ bool DebuggerAttached() {
   return CheckRemoteDebuggerPresent(GetCurrentProcess(), &remote) && remote;
 }
 
-bool VendorGateOpen() {
-  if (DebuggerAttached()) {
-    return false;
-  }
+bool InstalledVendorLibrariesTrusted() {
   static VerifiedFiles verified;
   const std::wstring token = settings::SystemLibraryPath(L"Q2Token_koba.dll");
   const size_t slash = token.find_last_of(L'\\');
   return slash != std::wstring::npos && VendorLibrariesSigned(token.substr(0, slash + 1), verified);
+}
+
+bool VendorGateOpen() {
+  return !DebuggerAttached() && InstalledVendorLibrariesTrusted();
 }
 
 }  // namespace koba::codesign

@@ -63,10 +63,13 @@ bool VendorLibrariesSigned(const std::wstring& folder, VerifiedFiles& verified);
 // A debugger is attached to the process, locally or remotely.
 bool DebuggerAttached();
 
-// No debugger, and the vendor libraries in the folder where the settings find the token
-// library are signed and trusted. Each library is verified once per process (and module:
-// the state lives with the program or library that links this code) while it stays the same
-// file, which is held open against writing from then on.
+// The vendor libraries in the folder where the settings find the token library are signed
+// and trusted. Each library is verified once per process (and module: the state lives with
+// the program or library that links this code) while it stays the same file, which is held
+// open against writing from then on.
+bool InstalledVendorLibrariesTrusted();
+
+// No debugger, and InstalledVendorLibrariesTrusted.
 bool VendorGateOpen();
 
 }  // namespace koba::codesign

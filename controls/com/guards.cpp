@@ -1,9 +1,6 @@
 #include "guards.h"
 
-#include <string>
-
 #include "code_signature.h"
-#include "settings.h"
 
 namespace koba::com {
 
@@ -12,9 +9,7 @@ bool DebuggerPresent() {
 }
 
 bool VendorLibrariesTrusted() {
-  const std::wstring token = settings::SystemLibraryPath(L"Q2Token_koba.dll");
-  const size_t slash = token.find_last_of(L'\\');
-  return slash != std::wstring::npos && codesign::VendorLibrariesSigned(token.substr(0, slash + 1));
+  return codesign::InstalledVendorLibrariesTrusted();
 }
 
 }  // namespace koba::com
