@@ -119,6 +119,8 @@ int TokenCore::FindKey(BindSet set, uint32_t* slot, DeviceInfo* info) {
   uint16_t language;
   std::memcpy(&language, info->data() + token::devinfo::kLanguage, sizeof language);
   device_language_ = language;
+  if (warmup_ == nullptr && pinpad_api_.Indicator != nullptr)
+    warmup_ = std::make_unique<codesign::VerifierWarmUp>(paths_.token);
   return kOk;
 }
 

@@ -7,11 +7,13 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "pinpad_api.h"
 #include "token_api.h"
+#include "verifier_warmup.h"
 #include "win_handle.h"
 
 namespace koba::core {
@@ -99,6 +101,9 @@ class TokenCore {
 
   // Binds `set`, finds the single inserted key and reads its device information.
   // -101 library, -102 no key, -104 several keys, -302 device information unreadable.
+  // The first key found starts the signature verifier's warm-up, off this thread: a page that
+  // has found a key is about to ask for its PIN, and the PIN pad checks the vendor libraries'
+  // signatures before its dialog shows.
   int FindKey(BindSet set, uint32_t* slot, DeviceInfo* info);
 
   // Runs the PIN pad over VexloT_Login on the key in `slot` (the library must be bound with
@@ -141,6 +146,7 @@ class TokenCore {
   win::UniqueModule pinpad_;
   PinpadEntryPoints pinpad_api_ = {};
   std::vector<uint8_t> kept_certificates_[2];
+  std::unique_ptr<codesign::VerifierWarmUp> warmup_;
 };
 
 // Unbinds the core when the operation's scope ends, on every path.

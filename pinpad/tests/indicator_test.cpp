@@ -20,6 +20,7 @@
 #include "soft_pad.h"
 #include "store.h"
 #include "token_api.h"
+#include "verifier_warmup.h"
 #include "win_handles.h"
 
 namespace VKey {
@@ -421,6 +422,22 @@ TEST_F(VendorSignatures, VerifiedOnceAndHeldAgainstWriting) {
     EXPECT_NE(writer.get(), INVALID_HANDLE_VALUE);
   }
   DeleteFileW(moved.c_str());
+  Clean();
+}
+
+// The warm-up runs the verifier for real, on its own thread: it accepts what the gate accepts and
+// nothing else, and its end can be waited for more than once.
+TEST_F(VendorSignatures, WarmUpRunsTheVerifier) {
+  Prepare();
+  wchar_t self[MAX_PATH];
+  GetModuleFileNameW(nullptr, self, MAX_PATH);
+  koba::codesign::VerifierWarmUp signedLibrary(folder_ + L"Q2Token_koba.dll");
+  koba::codesign::VerifierWarmUp unsignedProgram(self);
+  koba::codesign::VerifierWarmUp missing(folder_ + L"absent.dll");
+  EXPECT_TRUE(signedLibrary.Wait());
+  EXPECT_TRUE(signedLibrary.Wait());
+  EXPECT_FALSE(unsignedProgram.Wait());
+  EXPECT_FALSE(missing.Wait());
   Clean();
 }
 
