@@ -7,6 +7,7 @@
 #include <wintrust.h>
 
 #include "settings.h"
+#include "trust_request.h"
 
 namespace koba::codesign {
 namespace {
@@ -25,22 +26,13 @@ win::UniqueHandle OpenForVerification(const std::wstring& path) {
 // ends. The verifier reads through the handle, so what it checks is the file held open.
 class TrustVerification {
  public:
-  TrustVerification(const std::wstring& path, HANDLE file) {
-    file_.cbStruct = sizeof file_;
-    file_.pcwszFilePath = path.c_str();
-    file_.hFile = file;
-    data_.cbStruct = sizeof data_;
-    data_.dwUIChoice = WTD_UI_NONE;
-    data_.fdwRevocationChecks = WTD_REVOKE_NONE;
-    data_.dwUnionChoice = WTD_CHOICE_FILE;
-    data_.pFile = &file_;
-    data_.dwStateAction = WTD_STATEACTION_VERIFY;
-    data_.dwProvFlags = WTD_CACHE_ONLY_URL_RETRIEVAL;
-    status_ = WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action_, &data_);
+  TrustVerification(const std::wstring& path, HANDLE file) : request_(path.c_str(), file) {
+    status_ =
+        WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &request_.action, &request_.data);
   }
   ~TrustVerification() {
-    data_.dwStateAction = WTD_STATEACTION_CLOSE;
-    WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action_, &data_);
+    request_.data.dwStateAction = WTD_STATEACTION_CLOSE;
+    WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &request_.action, &request_.data);
   }
   TrustVerification(const TrustVerification&) = delete;
   TrustVerification& operator=(const TrustVerification&) = delete;
@@ -48,16 +40,14 @@ class TrustVerification {
   bool accepted() const { return status_ == ERROR_SUCCESS; }
   // The chain of the first signer, owned by the verification state.
   PCCERT_CHAIN_CONTEXT SignerChain() const {
-    CRYPT_PROVIDER_DATA* provider = WTHelperProvDataFromStateData(data_.hWVTStateData);
+    CRYPT_PROVIDER_DATA* provider = WTHelperProvDataFromStateData(request_.data.hWVTStateData);
     CRYPT_PROVIDER_SGNR* signer =
         provider != nullptr ? WTHelperGetProvSignerFromChain(provider, 0, FALSE, 0) : nullptr;
     return signer != nullptr ? signer->pChainContext : nullptr;
   }
 
  private:
-  GUID action_ = WINTRUST_ACTION_GENERIC_VERIFY_V2;
-  WINTRUST_FILE_INFO file_{};
-  WINTRUST_DATA data_{};
+  TrustRequest request_;
   LONG status_ = TRUST_E_NOSIGNATURE;
 };
 

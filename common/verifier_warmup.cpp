@@ -1,11 +1,9 @@
 #include "verifier_warmup.h"
 
-#include <softpub.h>
-#include <wintrust.h>
-
 #include <utility>
 
 #include "system_library.h"
+#include "trust_request.h"
 
 namespace koba::codesign {
 
@@ -30,22 +28,11 @@ DWORD WINAPI VerifierWarmUp::Run(void* self) {
   decltype(&WinVerifyTrust) verify = nullptr;
   if (!wintrust.Resolve("WinVerifyTrust", &verify))
     return 0;
-  WINTRUST_FILE_INFO file{};
-  file.cbStruct = sizeof file;
-  file.pcwszFilePath = warmup->path_.c_str();
-  WINTRUST_DATA data{};
-  data.cbStruct = sizeof data;
-  data.dwUIChoice = WTD_UI_NONE;
-  data.fdwRevocationChecks = WTD_REVOKE_NONE;
-  data.dwUnionChoice = WTD_CHOICE_FILE;
-  data.pFile = &file;
-  data.dwStateAction = WTD_STATEACTION_VERIFY;
-  data.dwProvFlags = WTD_CACHE_ONLY_URL_RETRIEVAL;
-  GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
+  TrustRequest request(warmup->path_.c_str(), nullptr);
   const HWND no_window = static_cast<HWND>(INVALID_HANDLE_VALUE);
-  warmup->status_ = verify(no_window, &action, &data);
-  data.dwStateAction = WTD_STATEACTION_CLOSE;
-  verify(no_window, &action, &data);
+  warmup->status_ = verify(no_window, &request.action, &request.data);
+  request.data.dwStateAction = WTD_STATEACTION_CLOSE;
+  verify(no_window, &request.action, &request.data);
   return 0;
 }
 
