@@ -31,8 +31,10 @@
 #include <dbt.h>
 
 #include "cert_store.h"
+#include "process_census.h"
 #include "settings.h"
 #include "store_refusal.h"
+#include "win_handle.h"
 
 namespace {
 
@@ -181,51 +183,17 @@ int Send(UINT message, WPARAM wparam) {
   return 0;
 }
 
-// The system's handle table (SystemExtendedHandleInformation): Wine's GetProcessHandleCount
-// answers 0 for every process.
-struct HandleEntry {
-  PVOID object;
-  ULONG_PTR process_id;
-  ULONG_PTR handle;
-  ULONG granted_access;
-  USHORT creator_back_trace_index;
-  USHORT object_type_index;
-  ULONG attributes;
-  ULONG reserved;
-};
-struct HandleTable {
-  ULONG_PTR count;
-  ULONG_PTR reserved;
-  HandleEntry entries[1];
-};
-constexpr ULONG kSystemExtendedHandleInformation = 64;
-constexpr LONG kStatusInfoLengthMismatch = static_cast<LONG>(0xC0000004);
-using QuerySystemInformation = LONG(WINAPI*)(ULONG, PVOID, ULONG, PULONG);
-
 int Handles() {
   DWORD pid = 0;
   HWND w = Monitor();
   if (w == nullptr || GetWindowThreadProcessId(w, &pid) == 0)
     return 2;
-  const auto query = reinterpret_cast<QuerySystemInformation>(reinterpret_cast<void*>(
-      GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation")));
-  if (query == nullptr)
+  const koba::win::UniqueHandle process(
+      OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, pid));
+  koba::test::ProcessCensus census;
+  if (!process || !koba::test::TakeCensus(process.get(), &census))
     return 2;
-  std::vector<BYTE> buf(1 << 16);
-  LONG status = 0;
-  while ((status = query(kSystemExtendedHandleInformation, buf.data(),
-                         static_cast<ULONG>(buf.size()), nullptr)) == kStatusInfoLengthMismatch) {
-    buf.resize(buf.size() * 2);
-  }
-  if (status != 0)
-    return 2;
-  const auto* table = reinterpret_cast<const HandleTable*>(buf.data());
-  unsigned long count = 0;
-  for (ULONG_PTR i = 0; i < table->count; ++i) {
-    if (table->entries[i].process_id == pid)
-      ++count;
-  }
-  std::printf("%lu\n", count);
+  std::printf("%zu\n", census.handles);
   return 0;
 }
 
