@@ -22,17 +22,24 @@ class Script:
         self.out = tempfile.TemporaryFile()
         proc = subprocess.Popen(args, stdout=self.out, stderr=subprocess.STDOUT,
                                 stdin=subprocess.DEVNULL, env=store.env)
+        timed_out = False
         try:
             for pin in pins:
                 with pinpad_driver.PadDriver(pin) as pad:
                     pad.wait()
             self.code = proc.wait(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            timed_out = True
         finally:
             if proc.poll() is None:
                 proc.kill()
                 proc.wait()
         self.out.seek(0)
         self.text = self.out.read().decode("utf-8", "replace")
+        if timed_out:
+            # The rows written so far name the call that did not return.
+            raise AssertionError("%s %s did not end within %d s; its output:\n%s"
+                                 % (script, mode, timeout, self.text[-3000:]))
         self.rows = {}
         self.order = []
         for line in self.text.splitlines():

@@ -39,7 +39,9 @@ class TokenControl(unittest.TestCase):
         with open(cls.file, "wb") as f:
             f.write(b"contract text\r\n" * 50)
         for value, data in (("GMUSBKeyVersion", "3.2.1"), ("version", "1.0.7")):
-            servers.wine("reg", "add", SETTINGS, "/v", value, "/t", "REG_SZ", "/d", data, "/f")
+            code, out = servers.wine("reg", "add", SETTINGS, "/v", value, "/t", "REG_SZ", "/d",
+                                     data, "/f")
+            assert code == 0, "reg add %s: %d %s" % (value, code, out)
         servers.register(CONTROLS, SERVER)
 
     @classmethod
