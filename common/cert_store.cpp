@@ -7,6 +7,7 @@
 
 #include "code_page.h"
 #include "system_library.h"
+#include "text_encoding.h"
 #include "x500_name.h"
 
 namespace koba::certstore {
@@ -75,16 +76,6 @@ constexpr size_t kMaxNameChars = 256;
 constexpr DWORD kMaxProvInfoBytes = 2048;
 constexpr wchar_t kDevicePathStart[] = L"\\\\.\\";
 constexpr DWORD kSha1Bytes = 20;
-
-int HexDigit(wchar_t c) {
-  if (c >= L'0' && c <= L'9')
-    return c - L'0';
-  if (c >= L'A' && c <= L'F')
-    return c - L'A' + 10;
-  if (c >= L'a' && c <= L'f')
-    return c - L'a' + 10;
-  return -1;
-}
 
 DWORD LastErrorOr(DWORD fallback) {
   const DWORD e = GetLastError();
@@ -338,13 +329,7 @@ std::wstring Thumbprint(const BYTE* der, DWORD der_len) {
       !Crypt().CertGetCertificateContextProperty(cert.get(), CERT_SHA1_HASH_PROP_ID, hash, &size) ||
       size != kSha1Bytes)
     return {};
-  static constexpr wchar_t kHex[] = L"0123456789ABCDEF";
-  std::wstring text;
-  for (const BYTE b : hash) {
-    text += kHex[b >> 4];
-    text += kHex[b & 0xf];
-  }
-  return text;
+  return text::HexUpperWide(hash, sizeof hash);
 }
 
 bool StoreHolds(DWORD location, const wchar_t* store_name, const BYTE* der, DWORD der_len) {
@@ -367,8 +352,8 @@ DWORD RemoveFromSystemStore(DWORD location, const wchar_t* store_name,
   if (store_name == nullptr || thumbprint.size() != 2 * kSha1Bytes)
     return ERROR_INVALID_PARAMETER;
   for (DWORD i = 0; i < kSha1Bytes; ++i) {
-    const int high = HexDigit(thumbprint[2 * i]);
-    const int low = HexDigit(thumbprint[2 * i + 1]);
+    const int high = text::HexDigitValue(thumbprint[2 * i]);
+    const int low = text::HexDigitValue(thumbprint[2 * i + 1]);
     if (high < 0 || low < 0)
       return ERROR_INVALID_PARAMETER;
     hash[i] = static_cast<BYTE>(high << 4 | low);

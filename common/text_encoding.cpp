@@ -309,4 +309,37 @@ bool Base64Decode(std::string_view text, std::string* out) {
   return true;
 }
 
+int HexDigitValue(char32_t c) {
+  if (c >= U'0' && c <= U'9')
+    return static_cast<int>(c - U'0');
+  if (c >= U'A' && c <= U'F')
+    return static_cast<int>(c - U'A' + 10);
+  if (c >= U'a' && c <= U'f')
+    return static_cast<int>(c - U'a' + 10);
+  return -1;
+}
+
+namespace {
+
+template <class String>
+String HexUpperAs(const uint8_t* bytes, size_t size) {
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  String out(size * 2, '0');
+  for (size_t i = 0; i < size; ++i) {
+    out[2 * i] = kDigits[bytes[i] >> 4];
+    out[2 * i + 1] = kDigits[bytes[i] & 0xF];
+  }
+  return out;
+}
+
+}  // namespace
+
+std::string HexUpper(const uint8_t* bytes, size_t size) {
+  return HexUpperAs<std::string>(bytes, size);
+}
+
+std::wstring HexUpperWide(const uint8_t* bytes, size_t size) {
+  return HexUpperAs<std::wstring>(bytes, size);
+}
+
 }  // namespace koba::text

@@ -1,6 +1,6 @@
 // Text encodings shared by every deliverable: UTF-8, UTF-16, GB18030 (code page 54936, with
-// the results Windows gives) and standard Base64. Windows-free; the code-page wrappers that
-// need the platform live in code_page.h.
+// the results Windows gives), standard Base64 and hexadecimal. Windows-free; the code-page wrappers
+// that need the platform live in code_page.h.
 #pragma once
 
 #include <cstdint>
@@ -26,5 +26,11 @@ void Base64EncodeTo(std::string_view bytes, char* out);
 // Accepts exactly what Base64Encode produces (length a multiple of four, padding only at the
 // end, no other characters); returns false and leaves `out` empty otherwise.
 bool Base64Decode(std::string_view text, std::string* out);
+
+// The value of one hexadecimal digit of either case, or -1 for any other character.
+int HexDigitValue(char32_t c);
+// Bytes as upper-case hexadecimal, two digits each ("001FABFF").
+std::string HexUpper(const uint8_t* bytes, size_t size);
+std::wstring HexUpperWide(const uint8_t* bytes, size_t size);
 
 }  // namespace koba::text

@@ -7,16 +7,6 @@
 
 namespace koba::core {
 
-std::string HexUpper(const uint8_t* bytes, size_t length) {
-  static const char kDigits[] = "0123456789ABCDEF";
-  std::string out(length * 2, '0');
-  for (size_t i = 0; i < length; ++i) {
-    out[2 * i] = kDigits[bytes[i] >> 4];
-    out[2 * i + 1] = kDigits[bytes[i] & 0xF];
-  }
-  return out;
-}
-
 std::string FileRecordText(std::string_view token, std::string_view path, uint32_t size) {
   std::string out = "TOKEN=";
   out.append(token).append("||FILEPATH=").append(path).append("||FILESIZE=");

@@ -19,9 +19,6 @@ using FileRandom = std::array<uint8_t, kFileRandomBytes>;
 // A signed-file token is the upper-case hex of an SM3 digest.
 constexpr size_t kSignedFileTokenLength = 64;
 
-// Upper-case hexadecimal digits of `bytes`.
-std::string HexUpper(const uint8_t* bytes, size_t length);
-
 // "TOKEN=%s||FILEPATH=%s||FILESIZE=%d" and "TOKEN=%s||FILENAME=%s||FILESIZE=%d".
 std::string FileRecordText(std::string_view token, std::string_view path, uint32_t size);
 std::string SignedFileRecordText(std::string_view token, std::string_view name, uint32_t size);

@@ -139,7 +139,7 @@ int MakeToken(const TokenEntryPoints& api, std::string_view name, HANDLE file, u
   if (!digest.Final(&value))
     return kOtherError;
   if (!encrypted) {
-    *token = HexUpper(value.data(), value.size());
+    *token = text::HexUpper(value.data(), value.size());
     return kOk;
   }
   // The key and IV are made here rather than stored as they are.
@@ -162,7 +162,7 @@ int MakeToken(const TokenEntryPoints& api, std::string_view name, HANDLE file, u
   const bool finished = api.EncryptFinal(context, out + (updated ? first : 0), &last) == 1;
   if (!updated || !finished || last < 0 || first + last > static_cast<int>(sizeof out))
     return kOtherError;
-  *token = HexUpper(out, static_cast<size_t>(first + last));
+  *token = text::HexUpper(out, static_cast<size_t>(first + last));
   return kOk;
 }
 

@@ -2,18 +2,10 @@
 
 #include <limits>
 
+#include "text_encoding.h"
+
 namespace koba::installer {
 namespace {
-
-int HexDigit(wchar_t c) {
-  if (c >= L'0' && c <= L'9')
-    return c - L'0';
-  if (c >= L'a' && c <= L'f')
-    return c - L'a' + 10;
-  if (c >= L'A' && c <= L'F')
-    return c - L'A' + 10;
-  return -1;
-}
 
 constexpr uint64_t kSaturated = std::numeric_limits<uint32_t>::max();
 
@@ -50,8 +42,8 @@ std::vector<uint8_t> ParseHexBytes(std::wstring_view text) {
   std::vector<uint8_t> bytes;
   bytes.reserve((text.size() + 1) / 2);
   for (size_t i = 0; i < text.size(); i += 2) {
-    const int high = HexDigit(text[i]);
-    const int low = i + 1 < text.size() ? HexDigit(text[i + 1]) : 0;
+    const int high = koba::text::HexDigitValue(text[i]);
+    const int low = i + 1 < text.size() ? koba::text::HexDigitValue(text[i + 1]) : 0;
     if (high < 0 || low < 0)
       return {};
     bytes.push_back(static_cast<uint8_t>(high << 4 | low));
@@ -60,14 +52,7 @@ std::vector<uint8_t> ParseHexBytes(std::wstring_view text) {
 }
 
 std::wstring FormatHexBytes(const uint8_t* bytes, size_t size) {
-  static constexpr wchar_t kDigits[] = L"0123456789ABCDEF";
-  std::wstring text;
-  text.reserve(size * 2);
-  for (size_t i = 0; i < size; ++i) {
-    text.push_back(kDigits[bytes[i] >> 4]);
-    text.push_back(kDigits[bytes[i] & 0x0F]);
-  }
-  return text;
+  return text::HexUpperWide(bytes, size);
 }
 
 Version ParseVersion(std::string_view text) {

@@ -227,5 +227,19 @@ TEST(Base64, RefusesWhatTheEncoderNeverWrites) {
   }
 }
 
+TEST(Hex, DigitsAndBytes) {
+  const struct {
+    char32_t c;
+    int value;
+  } digits[] = {{U'0', 0},  {U'9', 9},  {U'A', 10}, {U'f', 15}, {U'G', -1},      {U'g', -1},
+                {U'/', -1}, {U':', -1}, {U'@', -1}, {U'`', -1}, {U'\uFF10', -1}, {0, -1}};
+  for (const auto& d : digits)
+    EXPECT_EQ(HexDigitValue(d.c), d.value) << static_cast<uint32_t>(d.c);
+  const uint8_t bytes[] = {0x00, 0x1F, 0xAB, 0xFF};
+  EXPECT_EQ(HexUpper(bytes, sizeof bytes), "001FABFF");
+  EXPECT_EQ(HexUpperWide(bytes, sizeof bytes), L"001FABFF");
+  EXPECT_EQ(HexUpper(bytes, 0), "");
+}
+
 }  // namespace
 }  // namespace koba::text

@@ -11,8 +11,6 @@ namespace koba::core {
 namespace {
 
 TEST(FileRecordsTest, RecordTexts) {
-  const uint8_t bytes[] = {0x00, 0x1F, 0xAB, 0xFF};
-  EXPECT_EQ(HexUpper(bytes, sizeof bytes), "001FABFF");
   EXPECT_EQ(FileRecordText("AB", "C:\\a b\\\xE5\xBC\xA0.txt", 12),
             "TOKEN=AB||FILEPATH=C:\\a b\\\xE5\xBC\xA0.txt||FILESIZE=12");
   EXPECT_EQ(SignedFileRecordText("CD", "Li.202403050907.123456.sig", 4096),
