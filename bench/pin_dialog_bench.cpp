@@ -22,6 +22,7 @@
 #include "code_signature.h"
 #include "csp.h"
 #include "device.h"
+#include "dialog_driver.h"
 #include "queries.h"
 #include "result_codes.h"
 #include "settings.h"
@@ -42,7 +43,7 @@ constexpr int kPinField = 3005;
 constexpr int kKeyboardButton = 3006;
 constexpr int kFirstKey = 4000;
 constexpr int kKeyCount = 73;
-constexpr auto kDeadline = std::chrono::seconds(60);
+constexpr std::chrono::milliseconds kDeadline(60000);
 
 double Ms(Clock::duration d) {
   return std::chrono::duration<double, std::milli>(d).count();
@@ -53,37 +54,8 @@ double Median(std::vector<double> v) {
   return v.empty() ? 0 : v[v.size() / 2];
 }
 
-// A visible dialog of the thread that `ready` accepts, or null.
-HWND FindDialog(DWORD thread, bool (*ready)(HWND)) {
-  struct Search {
-    bool (*ready)(HWND);
-    HWND found;
-  } search{ready, nullptr};
-  EnumThreadWindows(
-      thread,
-      [](HWND hwnd, LPARAM param) -> BOOL {
-        auto* s = reinterpret_cast<Search*>(param);
-        wchar_t cls[16] = {};
-        GetClassNameW(hwnd, cls, 16);
-        if (std::wstring(cls) == L"#32770" && IsWindowVisible(hwnd) && s->ready(hwnd)) {
-          s->found = hwnd;
-          return FALSE;
-        }
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&search));
-  return search.found;
-}
-
 HWND AwaitDialog(DWORD thread, bool (*ready)(HWND)) {
-  const auto end = Clock::now() + kDeadline;
-  while (Clock::now() < end) {
-    if (const HWND found = FindDialog(thread, ready)) {
-      return found;
-    }
-    Sleep(1);
-  }
-  return nullptr;
+  return VKey::testing::WaitForDialog(thread, ready, kDeadline, std::chrono::milliseconds(1));
 }
 
 bool AnyDialog(HWND) {

@@ -17,13 +17,16 @@ namespace VKey::testing {
 constexpr std::chrono::milliseconds kDialogDeadline{10000};
 
 // The enabled, visible dialog of the thread whose title satisfies match: with a nested box
-// open, its owner is disabled, so this is the box on top. nullptr at the deadline.
-inline HWND WaitForDialog(DWORD thread, const std::function<bool(HWND)>& match = nullptr) {
+// open, its owner is disabled, so this is the box on top. nullptr at the deadline. Looks every
+// `poll` (a benchmark looks every millisecond).
+inline HWND WaitForDialog(DWORD thread, const std::function<bool(HWND)>& match = nullptr,
+                          std::chrono::milliseconds within = kDialogDeadline,
+                          std::chrono::milliseconds poll = std::chrono::milliseconds(10)) {
   struct Search {
     const std::function<bool(HWND)>* match;
     HWND found = nullptr;
   } search{&match};
-  const auto deadline = std::chrono::steady_clock::now() + kDialogDeadline;
+  const auto deadline = std::chrono::steady_clock::now() + within;
   while (std::chrono::steady_clock::now() < deadline) {
     search.found = nullptr;
     EnumThreadWindows(
@@ -43,7 +46,7 @@ inline HWND WaitForDialog(DWORD thread, const std::function<bool(HWND)>& match =
     if (search.found != nullptr) {
       return search.found;
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    std::this_thread::sleep_for(poll);
   }
   return nullptr;
 }
