@@ -1,5 +1,6 @@
 #include "token_core.h"
 
+#include <atomic>
 #include <cstring>
 
 #include "certificates.h"
@@ -119,7 +120,9 @@ int TokenCore::FindKey(BindSet set, uint32_t* slot, DeviceInfo* info) {
   uint16_t language;
   std::memcpy(&language, info->data() + token::devinfo::kLanguage, sizeof language);
   device_language_ = language;
-  if (warmup_ == nullptr && pinpad_api_.Indicator != nullptr)
+  // Once per process: what the warm-up sets up stays with the process, whichever core made it.
+  static std::atomic<bool> warmed{false};
+  if (pinpad_api_.Indicator != nullptr && !warmed.exchange(true))
     warmup_ = std::make_unique<codesign::VerifierWarmUp>(paths_.token);
   return kOk;
 }

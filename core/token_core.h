@@ -101,9 +101,9 @@ class TokenCore {
 
   // Binds `set`, finds the single inserted key and reads its device information.
   // -101 library, -102 no key, -104 several keys, -302 device information unreadable.
-  // The first key found starts the signature verifier's warm-up, off this thread: a page that
-  // has found a key is about to ask for its PIN, and the PIN pad checks the vendor libraries'
-  // signatures before its dialog shows.
+  // The process's first key found starts the signature verifier's warm-up, off this thread: a
+  // page that has found a key is about to ask for its PIN, and the PIN pad checks the vendor
+  // libraries' signatures before its dialog shows.
   int FindKey(BindSet set, uint32_t* slot, DeviceInfo* info);
 
   // Runs the PIN pad over VexloT_Login on the key in `slot` (the library must be bound with
