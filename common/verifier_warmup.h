@@ -30,9 +30,12 @@ class VerifierWarmUp {
 
  private:
   static DWORD WINAPI Run(void* self);
+  void Verify();
 
   std::wstring path_;
   LONG status_ = -1;
+  HMODULE module_ = nullptr;
+  DWORD thread_id_ = 0;
   win::UniqueHandle thread_;
 };
 
