@@ -168,9 +168,15 @@ def show_chinese_texts():
          "Microsoft Sans Serif", "REG_MULTI_SZ", "wqy-microhei.ttc," + font),
     ]
     for key, name, kind, value in settings:
-        subprocess.run([WINE_RUN, "reg", "add", key, "/v", name, "/t", kind, "/d", value, "/f"],
-                       stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                       stderr=subprocess.DEVNULL, check=True, timeout=60)
+        # Output to a file, not a pipe: a Wine background process may inherit it.
+        with tempfile.TemporaryFile() as out:
+            p = subprocess.run([WINE_RUN, "reg", "add", key, "/v", name, "/t", kind, "/d", value,
+                                "/f"], stdin=subprocess.DEVNULL, stdout=out,
+                               stderr=subprocess.STDOUT, timeout=60)
+            if p.returncode != 0:
+                out.seek(0)
+                raise RuntimeError("reg add %s %s: exit %d, %s" % (
+                    key, name, p.returncode, out.read().decode("utf-8", "replace")))
 
 
 def screenshot(path, box=None, margin=8):
