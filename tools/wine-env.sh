@@ -6,7 +6,7 @@ export WINEDEBUG=-all
 export WINEARCH=win64
 # No Mono/Gecko installers, no desktop menu entries.
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-"mscoree,mshtml=;winemenubuilder.exe=d"}
-WINE=/usr/lib/wine/wine64
+WINE=$KOBA_ROOT/tools/wine64
 WINESERVER=/usr/lib/wine/wineserver64
 
 # Creates and configures the prefix once; concurrent callers wait for the first one.
