@@ -100,14 +100,14 @@ function(koba_test name)
   endif()
 endfunction()
 
-# PE checks of the deliverables: produced with the right machine and subsystem (and, when DLL
-# names follow, importing from those only). Run with objdump; nothing 32-bit is executed here.
 # A program or library the installer ships: its debug information goes to a file beside it.
 function(koba_shipped target)
   add_custom_command(TARGET ${target} POST_BUILD
                      COMMAND ${KOBA_ROOT}/tools/split-debug.sh $<TARGET_FILE:${target}>)
 endfunction()
 
+# PE checks of the deliverables: produced with the right machine and subsystem (and, when DLL
+# names follow, importing from those only). Run with objdump; nothing 32-bit is executed here.
 function(koba_pe_check target machine subsystem)
   add_test(NAME pe_${target}
            COMMAND ${KOBA_ROOT}/tools/check-pe.sh $<TARGET_FILE:${target}> ${machine} ${subsystem}
