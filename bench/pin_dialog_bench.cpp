@@ -31,6 +31,7 @@
 #include "testing/self_issued.h"
 #include "testing/temp_store.h"
 #include "token_core.h"
+#include "win_handle.h"
 
 namespace {
 
@@ -231,37 +232,38 @@ bool FirstInNewProcess(bool afterQuery, Timing* timing) {
   std::wstring command =
       L"\"" + std::wstring(exe) + L"\" --first " + (afterQuery ? L"query" : L"alone");
   SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-  HANDLE read = nullptr;
-  HANDLE write = nullptr;
-  if (!CreatePipe(&read, &write, &inherit, 0)) {
+  HANDLE read_end = nullptr;
+  HANDLE write_end = nullptr;
+  if (!CreatePipe(&read_end, &write_end, &inherit, 0)) {
     return false;
   }
-  SetHandleInformation(read, HANDLE_FLAG_INHERIT, 0);
+  const koba::win::UniqueHandle read(read_end);
+  koba::win::UniqueHandle write(write_end);
+  SetHandleInformation(read.get(), HANDLE_FLAG_INHERIT, 0);
   STARTUPINFOW start{};
   start.cb = sizeof start;
   start.dwFlags = STARTF_USESTDHANDLES;
-  start.hStdOutput = write;
+  start.hStdOutput = write.get();
   start.hStdError = GetStdHandle(STD_ERROR_HANDLE);
   start.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-  PROCESS_INFORMATION process{};
-  const bool started = CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                                      nullptr, &start, &process);
-  CloseHandle(write);
+  PROCESS_INFORMATION info{};
+  if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &start,
+                      &info)) {
+    return false;
+  }
+  const koba::win::UniqueHandle process(info.hProcess);
+  const koba::win::UniqueHandle thread(info.hThread);
+  // Only the child holds the writing end now: its exit ends the reads.
+  write.reset();
   std::string out;
   char buffer[256];
   DWORD got = 0;
-  while (started && ReadFile(read, buffer, sizeof buffer, &got, nullptr) && got > 0) {
+  while (ReadFile(read.get(), buffer, sizeof buffer, &got, nullptr) && got > 0) {
     out.append(buffer, got);
   }
-  CloseHandle(read);
-  if (!started) {
-    return false;
-  }
-  WaitForSingleObject(process.hProcess, INFINITE);
+  WaitForSingleObject(process.get(), INFINITE);
   DWORD exitCode = 1;
-  GetExitCodeProcess(process.hProcess, &exitCode);
-  CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
+  GetExitCodeProcess(process.get(), &exitCode);
   return exitCode == 0 &&
          std::sscanf(out.c_str(), "%lf %lf", &timing->toDialog, &timing->toReply) == 2;
 }
