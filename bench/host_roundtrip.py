@@ -1,6 +1,15 @@
 """Round trips and start-up of the native-messaging host under Wine, beside a minimal echo host
-over the same pipes under the same Wine. Prints the figures and their ratios."""
+over the same pipes under the same Wine. Prints the figures and their ratios.
+
+The host binds the PIN pad library at start when it is in the system folder, as on an installed
+system: its start-up is measured without and with the built library there, taking turns with
+the echo host.
+
+    tools/with-wine.sh python3 bench/host_roundtrip.py HOST_EXE ECHO_EXE PINPAD_DLL
+(tools/bench.sh runs it after tools/install-vkey.sh)
+"""
 import os
+import shutil
 import statistics
 import sys
 import time
@@ -9,6 +18,39 @@ sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "tools", "pylib
 import nmhost  # noqa: E402
 
 REQUEST = {"type": "IsExtensionOK", "tabID": 1}
+PINPAD_NAME = "Q2Pinpad_KOBA.dll"
+
+
+class SystemPinpad:
+    """The PIN pad library in the prefix's system folder, put there and taken away between
+    start-ups by a rename; it must not be there before, and is gone again after."""
+
+    def __init__(self, dll):
+        system32 = os.path.join(os.environ["WINEPREFIX"], "drive_c", "windows", "system32")
+        self.path = os.path.join(system32, PINPAD_NAME)
+        self.aside = self.path + ".bench"
+        if os.path.exists(self.path):
+            raise SystemExit("%s is already installed; run in a fresh prefix" % self.path)
+        shutil.copyfile(dll, self.aside)
+        self.present = False
+
+    def install(self):
+        if not self.present:
+            os.replace(self.aside, self.path)
+            self.present = True
+
+    def remove(self):
+        if self.present:
+            os.replace(self.path, self.aside)
+            self.present = False
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        for path in (self.path, self.aside):
+            if os.path.exists(path):
+                os.unlink(path)
 
 
 def round_trips(exe, count):
@@ -32,14 +74,15 @@ def start_up(exe):
     return elapsed
 
 
-def start_ups(exes, count):
-    """Start-ups to the first reply, the programs taking turns so that a change in the
-    machine's load touches all of them alike."""
-    samples = {exe: [] for exe in exes}
+def start_ups(runs, count):
+    """Start-ups to the first reply of each (exe, prepare) run, the runs taking turns so that a
+    change in the machine's load touches all of them alike."""
+    samples = [[] for _ in runs]
     for _ in range(count):
-        for exe in exes:
-            samples[exe].append(start_up(exe))
-    return [samples[exe] for exe in exes]
+        for (exe, prepare), out in zip(runs, samples):
+            prepare()
+            out.append(start_up(exe))
+    return samples
 
 
 def describe(samples):
@@ -48,17 +91,22 @@ def describe(samples):
 
 
 def main():
-    host_exe, echo_exe = sys.argv[1], sys.argv[2]
+    host_exe, echo_exe, pinpad_dll = sys.argv[1:4]
     trips, starts = 2000, 40
-    names, exes = ("host", "echo"), (host_exe, echo_exe)
-    rows = {name: (round_trips(exe, trips), starts_of)
-            for name, exe, starts_of in zip(names, exes, start_ups(exes, starts))}
-    for name in names:
-        print("%-5s round trip (%d): %s; start-up to first reply (%d, taking turns): %s"
-              % (name, trips, describe(rows[name][0]), starts, describe(rows[name][1])))
-    for i, what in enumerate(("round trip", "start-up")):
-        ratio = statistics.median(rows["host"][i]) / statistics.median(rows["echo"][i])
-        print("ratio host/echo, %s: %.2f" % (what, ratio))
+    with SystemPinpad(pinpad_dll) as pinpad:
+        echo, bare, installed = start_ups(((echo_exe, pinpad.remove), (host_exe, pinpad.remove),
+                                           (host_exe, pinpad.install)), starts)
+        pinpad.remove()
+        host_trips, echo_trips = round_trips(host_exe, trips), round_trips(echo_exe, trips)
+    print("echo round trip (%d): %s" % (trips, describe(echo_trips)))
+    print("host round trip (%d): %s" % (trips, describe(host_trips)))
+    print("ratio host/echo, round trip: %.2f"
+          % (statistics.median(host_trips) / statistics.median(echo_trips)))
+    print("start-up to first reply (%d each, taking turns):" % starts)
+    for name, samples in (("echo host", echo), ("host, no PIN pad library", bare),
+                          ("host, PIN pad library installed", installed)):
+        print("  %-32s %s; ratio to echo %.2f"
+              % (name, describe(samples), statistics.median(samples) / statistics.median(echo)))
 
 
 if __name__ == "__main__":

@@ -16,7 +16,8 @@ win=("$root"/build/win64/bench/*_bench.exe)
   "$root/tools/install-vkey.sh" "$root/build/win64" >/dev/null
   for b in "$@"; do "$root/tools/wine-run" "$b" | tee "$out/$(basename "$b" .exe).txt"; done
   python3 "$root/bench/host_roundtrip.py" "$root/build/win64/host/koba.chrome.KVN.NativeHost.exe" \
-    "$root/build/win64/bench/echo_host.exe" | tee "$out/host_roundtrip.txt"
+    "$root/build/win64/bench/echo_host.exe" "$root/build/win64/pinpad/Q2Pinpad_KOBA.dll" \
+    | tee "$out/host_roundtrip.txt"
   python3 "$root/bench/sign_bench.py" "$root/build/win64" | tee "$out/sign_bench.txt"
   python3 "$root/bench/file_sign_bench.py" "$root/build/win64" | tee "$out/file_sign_bench.txt"
 ' _ "$root" "$out" "${win[@]}"
