@@ -669,3 +669,25 @@ TEST(VkeySignature, TrustedAfterTheTestRootIsAdded) {
 }
 
 }  // namespace
+
+// Whatever links the virtual key (the stand-ins, the tool, this test) finds
+// NtQuerySystemInformation through the entropy guard: the system handle list is refused, so
+// libgcrypt's gatherer cannot ask Wine's server for it, and the other classes still answer.
+TEST(VkeyEntropy, SystemHandleListIsRefused) {
+  using Query = LONG(WINAPI*)(ULONG, void*, ULONG, ULONG*);
+  const auto query = reinterpret_cast<Query>(reinterpret_cast<void (*)()>(
+      GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation")));
+  ASSERT_NE(query, nullptr);
+  std::vector<unsigned char> buffer(0xf800);
+  ULONG returned = 0;
+  constexpr LONG kInvalidInfoClass = static_cast<LONG>(0xC0000003);
+  for (ULONG handle_class : {16u, 64u}) {
+    SCOPED_TRACE(handle_class);
+    EXPECT_EQ(query(handle_class, buffer.data(), static_cast<ULONG>(buffer.size()), &returned),
+              kInvalidInfoClass);
+  }
+  // The process list, which the gatherer also reads.
+  returned = 0;
+  EXPECT_EQ(query(5, buffer.data(), static_cast<ULONG>(buffer.size()), &returned), 0);
+  EXPECT_GT(returned, 0u);
+}
