@@ -30,9 +30,11 @@ wine_ensure_prefix() {
 # processes. It ends by itself a while after the last client, or with wine_stop_server. When
 # the server is new, the prefix's system processes (services, explorer) are started here with
 # no output attached: started by a test they would inherit its pipes and hold them open until
-# the server ends, so the harness would wait for them.
+# the server ends, so the harness would wait for them. What the server says goes to
+# $WINE_SERVER_LOG (a server that crashes says so there).
+WINE_SERVER_LOG=$WINEPREFIX.server.log
 wine_start_server() {
-  if "$WINESERVER" -p120 >/dev/null 2>&1; then
+  if "$WINESERVER" -p120 >/dev/null 2>>"$WINE_SERVER_LOG"; then
     "$WINE" cmd /c exit </dev/null >/dev/null 2>&1 || true
   fi
 }

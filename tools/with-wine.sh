@@ -6,7 +6,7 @@ set -u
 source "$(dirname "$0")/wine-env.sh"
 
 case "$WINEPREFIX" in
-  "$KOBA_ROOT"/build/*) rm -rf "$WINEPREFIX" ;;
+  "$KOBA_ROOT"/build/*) rm -rf "$WINEPREFIX" "$WINE_SERVER_LOG" ;;
 esac
 
 xvfb_pid=""
@@ -47,3 +47,11 @@ if [ -f "$keeper" ]; then
 fi
 export KOBA_WINE_READY="$WINEPREFIX"
 "$@"
+status=$?
+# A crashed server takes every process of the session with it, and its successor starts from
+# the registry as last saved: whatever failed after that is no finding of its own.
+if grep -q "wineserver crashed" "$WINE_SERVER_LOG" 2>/dev/null; then
+  echo "with-wine: the Wine server crashed during the run (see $WINE_SERVER_LOG)" >&2
+  [ "$status" -eq 0 ] && status=1
+fi
+exit "$status"
