@@ -11,48 +11,53 @@
 namespace koba::test {
 namespace {
 
-// The system's handle list, as NtQuerySystemInformation gives it (its extended form carries
-// full process ids).
-constexpr ULONG kSystemExtendedHandleInformation = 64;
 constexpr NTSTATUS kInfoLengthMismatch = static_cast<NTSTATUS>(0xC0000004);
 constexpr ULONG kThreadWin32StartAddress = 9;
 
-struct HandleEntry {
-  PVOID object;
-  ULONG_PTR process_id;
-  ULONG_PTR handle_value;
-  ULONG granted_access;
-  USHORT creator_back_trace_index;
-  USHORT object_type_index;
-  ULONG handle_attributes;
-  ULONG reserved;
-};
-
-struct HandleList {
-  ULONG_PTR count;
-  ULONG_PTR reserved;
-  HandleEntry entries[1];
-};
-
-bool CountHandles(DWORD pid, size_t* handles) {
+// The size of a process's handle table, as the system's process list gives it (Wine reports
+// the table's allocated slots as the handle count).
+bool HandleSlots(DWORD pid, ULONG* slots) {
   std::vector<unsigned char> buffer(1 << 16);
   for (;;) {
     ULONG needed = 0;
-    const NTSTATUS status = NtQuerySystemInformation(
-        static_cast<SYSTEM_INFORMATION_CLASS>(kSystemExtendedHandleInformation), buffer.data(),
-        static_cast<ULONG>(buffer.size()), &needed);
+    const NTSTATUS status = NtQuerySystemInformation(SystemProcessInformation, buffer.data(),
+                                                     static_cast<ULONG>(buffer.size()), &needed);
     if (status == kInfoLengthMismatch) {
       buffer.resize(std::max<size_t>(buffer.size() * 2, needed + 4096));
       continue;
     }
     if (status < 0)
       return false;
-    const auto* list = reinterpret_cast<const HandleList*>(buffer.data());
-    *handles = 0;
-    for (ULONG_PTR i = 0; i < list->count; ++i)
-      *handles += list->entries[i].process_id == pid;
-    return true;
+    for (size_t at = 0;;) {
+      const auto* entry = reinterpret_cast<const SYSTEM_PROCESS_INFORMATION*>(&buffer[at]);
+      if (reinterpret_cast<uintptr_t>(entry->UniqueProcessId) == pid) {
+        *slots = entry->HandleCount;
+        return true;
+      }
+      if (entry->NextEntryOffset == 0)
+        return false;
+      at += entry->NextEntryOffset;
+    }
   }
+}
+
+// Wine answers GetProcessHandleCount for another process with 0, and its server crashes when it
+// lists the system's handles while some process has just started (vkey/entropy_guard.cpp). So
+// each slot of the table is tried instead: a slot that can be duplicated holds a handle.
+bool CountHandles(HANDLE process, size_t* handles) {
+  ULONG slots = 0;
+  if (!HandleSlots(GetProcessId(process), &slots))
+    return false;
+  *handles = 0;
+  for (ULONG slot = 1; slot <= slots; ++slot) {
+    HANDLE copy = nullptr;
+    if (DuplicateHandle(process, reinterpret_cast<HANDLE>(static_cast<uintptr_t>(slot) * 4),
+                        GetCurrentProcess(), &copy, 0, FALSE, DUPLICATE_SAME_ACCESS)) {
+      CloseHandle(copy);
+      ++*handles;
+    }
+  }
+  return true;
 }
 
 struct Module {
@@ -99,7 +104,7 @@ size_t ProcessCensus::ThreadsStartedIn(const std::wstring& module) const {
 bool TakeCensus(HANDLE process, ProcessCensus* census) {
   *census = {};
   const DWORD pid = GetProcessId(process);
-  if (!CountHandles(pid, &census->handles))
+  if (!CountHandles(process, &census->handles))
     return false;
   const std::vector<Module> modules = ModulesOf(process);
   const win::UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));

@@ -1,6 +1,5 @@
 // What another process holds, read from outside as the system lists it: its handles, and its
-// threads by the module their start address lies in. Wine answers GetProcessHandleCount for
-// another process with 0, but its system handle list names every handle's owner.
+// threads by the module their start address lies in.
 #pragma once
 
 #include <windows.h>
@@ -19,8 +18,8 @@ struct ProcessCensus {
   size_t ThreadsStartedIn(const std::wstring& module) const;
 };
 
-// The census of `process` (opened with query and read access); false when the system lists
-// neither its handles nor its threads.
+// The census of `process` (opened with query, read and handle-duplication access); false when the
+// system lists neither its handles nor its threads.
 bool TakeCensus(HANDLE process, ProcessCensus* census);
 
 // "handles 41, threads 6 (VexloSerB.exe 5, ntdll.dll 1)", for failure messages.

@@ -189,7 +189,7 @@ int Handles() {
   if (w == nullptr || GetWindowThreadProcessId(w, &pid) == 0)
     return 2;
   const koba::win::UniqueHandle process(
-      OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, pid));
+      OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ | PROCESS_DUP_HANDLE, FALSE, pid));
   koba::test::ProcessCensus census;
   if (!process || !koba::test::TakeCensus(process.get(), &census))
     return 2;

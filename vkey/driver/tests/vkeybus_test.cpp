@@ -205,7 +205,8 @@ koba::win::UniqueHandle BusHost() {
     if (_wcsicmp(entry.szExeFile, L"winedevice.exe") != 0)
       continue;
     koba::win::UniqueHandle process(
-        OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, entry.th32ProcessID));
+        OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ | PROCESS_DUP_HANDLE, FALSE,
+                    entry.th32ProcessID));
     HMODULE modules[256];
     DWORD needed = 0;
     if (!process ||
