@@ -113,3 +113,37 @@ function(koba_pe_check target machine subsystem)
            COMMAND ${KOBA_ROOT}/tools/check-pe.sh $<TARGET_FILE:${target}> ${machine} ${subsystem}
                    ${ARGN})
 endfunction()
+
+# koba_delay_imports(TARGET DLL...): TARGET, and every program linked with it, loads each system
+# DLL (named without ".dll") when it first calls one of its functions instead of when it is
+# loaded itself. The delay-import libraries are made at build time from the toolchain's import
+# libraries. A library is searched only for what the libraries before it on the link line left
+# unresolved: call this after linking TARGET with the libraries whose calls should be delayed,
+# and before linking it with the DLLs' ordinary import libraries, which still serve their data
+# exports.
+function(koba_delay_imports target)
+  if(KOBA_WIN64)
+    set(machine x86-64)
+  else()
+    set(machine i386)
+  endif()
+  foreach(dll ${ARGN})
+    set(name koba_delay_${dll})
+    if(NOT TARGET ${name})
+      find_library(KOBA_IMPORT_LIB_${dll} NAMES lib${dll}.a REQUIRED)
+      set(lib ${CMAKE_BINARY_DIR}/delay_imports/lib${dll}_delay.a)
+      file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/delay_imports)
+      add_custom_command(OUTPUT ${lib}
+                         COMMAND ${KOBA_ROOT}/tools/make-delay-lib.sh ${machine}
+                                 ${KOBA_IMPORT_LIB_${dll}} ${dll}.dll ${lib}
+                         DEPENDS ${KOBA_ROOT}/tools/make-delay-lib.sh ${KOBA_IMPORT_LIB_${dll}}
+                         COMMENT "Making the delay-import library of ${dll}.dll"
+                         VERBATIM)
+      add_custom_target(${name}_lib DEPENDS ${lib})
+      add_library(${name} STATIC IMPORTED GLOBAL)
+      set_target_properties(${name} PROPERTIES IMPORTED_LOCATION ${lib})
+      add_dependencies(${name} ${name}_lib)
+    endif()
+    target_link_libraries(${target} PUBLIC ${name})
+  endforeach()
+endfunction()
