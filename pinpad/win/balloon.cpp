@@ -1,6 +1,7 @@
 #include "balloon.h"
 
 #include <algorithm>
+#include <atomic>
 
 #include "pad_module.h"
 
@@ -17,6 +18,10 @@ constexpr int kPointerInset = 16;
 constexpr int kMaxTextWidth = 320;
 constexpr UINT_PTR kCloseTimer = 1;
 
+// Set once the class is registered: a library that never showed a balloon has nothing to
+// unregister, and need not load user32 when it is unloaded.
+std::atomic<bool> g_classRegistered{false};
+
 ATOM RegisterBalloonClass(WNDPROC procedure) {
   WNDCLASSEXW cls{};
   if (GetClassInfoExW(PadModule(), kBalloonClassName, &cls)) {
@@ -29,7 +34,11 @@ ATOM RegisterBalloonClass(WNDPROC procedure) {
   cls.hCursor = LoadCursorW(nullptr, IDC_ARROW);
   cls.hbrBackground = nullptr;
   cls.lpszClassName = kBalloonClassName;
-  return RegisterClassExW(&cls);
+  const ATOM atom = RegisterClassExW(&cls);
+  if (atom != 0) {
+    g_classRegistered = true;
+  }
+  return atom;
 }
 
 Font MakeFont(bool bold) {
@@ -57,7 +66,9 @@ SIZE MeasureText(HDC dc, HFONT font, const std::wstring& text) {
 }  // namespace
 
 void UnregisterBalloonClass() {
-  UnregisterClassW(kBalloonClassName, PadModule());
+  if (g_classRegistered.exchange(false)) {
+    UnregisterClassW(kBalloonClassName, PadModule());
+  }
 }
 
 CBalloonHelp::~CBalloonHelp() {

@@ -66,6 +66,7 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
     RemoveMouseFilter();
     UnregisterBalloonClass();
     ReleaseLibraryContext();
+    ReleaseDelayLoadedLibraries();
     DestroyPrivateHeap();
     __gnu_cxx::__freeres();
   }
